@@ -1,0 +1,88 @@
+#include "input_checks.hpp"
+
+#include <optional>
+
+#include "input_file.hpp"
+#include "las_classify.hpp"
+#include "list_file.hpp"
+
+namespace quillet {
+namespace {
+
+// The header of a listed file, or nothing after a message. `open_failure` is the phase's own
+// message for a file that cannot be opened.
+std::optional<LAS12Header> header_of(const std::string& name, const char* open_failure,
+                                     std::FILE* out, korvane::FileSystem& fs) {
+    const korvane::UniqueFd fd = open_input(name, fs);
+    if (!fd.valid()) {
+        std::fprintf(out, open_failure, name.c_str());
+        return std::nullopt;
+    }
+    return read_checked_header(fd.get(), name, out, fs);
+}
+
+}  // namespace
+
+bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+    std::optional<std::vector<std::string>> names = read_list(job.listName, out, fs);
+    if (!names) return false;
+    job.names = std::move(*names);
+    job.LASCount = 0;
+
+    const char* list = job.listName.c_str();
+    for (const std::string& name : job.names) {
+        const std::int16_t previous = job.LASType;
+        job.LASType = korvane::check_las(name.c_str(), out, fs);
+        if (job.LASType <= 0) {
+            std::fprintf(out, "%s (listed in %s) is not a valid LAS file\n", name.c_str(), list);
+            return false;
+        }
+        ++job.LASCount;
+        if (job.LASCount > 1 && job.LASType != previous) {
+            std::fprintf(out, "\nType of file %s differs from that of previous files in %s\n",
+                         name.c_str(), list);
+            return false;
+        }
+    }
+    if (job.LASCount == 0) {
+        std::fprintf(out, "\nFile %s contains no valid .las files\n", list);
+        return false;
+    }
+    if (job.LASCount == 1) {
+        std::fprintf(out, "\nAt least two .las files required in %s\n", list);
+        return false;
+    }
+    return true;
+}
+
+bool check_scale_offset_recordlength_consistency(const MergeJob& job, std::FILE* out,
+                                                 korvane::FileSystem& fs) {
+    static constexpr const char* kOpenFailure =
+        "\nFailed to open %s for reading in check_output_filesize()\n";
+    const std::optional<LAS12Header> reference = header_of(job.names[0], kOpenFailure, out, fs);
+    if (!reference) return false;
+
+    for (std::size_t i = 1; i < job.names.size(); ++i) {
+        const std::string& name = job.names[i];
+        const std::optional<LAS12Header> h = header_of(name, kOpenFailure, out, fs);
+        if (!h) return false;
+        // Exact comparison of value: a NaN differs from everything, and -0.0 equals +0.0.
+        const char* differing = nullptr;
+        if (h->XScaleFactor != reference->XScaleFactor) differing = "XScaleFactor";
+        else if (h->YScaleFactor != reference->YScaleFactor) differing = "YScaleFactor";
+        else if (h->ZScaleFactor != reference->ZScaleFactor) differing = "ZScaleFactor";
+        else if (h->XOffset != reference->XOffset) differing = "XOffset";
+        else if (h->YOffset != reference->YOffset) differing = "YOffset";
+        else if (h->ZOffset != reference->ZOffset) differing = "ZOffset";
+        else if (h->PointDataRecordLength != reference->PointDataRecordLength)
+            differing = "Record length";
+        if (differing != nullptr) {
+            std::fprintf(out, "\n%s in %s differs from that in previous .las files included in %s\n",
+                         differing, name.c_str(), job.listName.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace quillet

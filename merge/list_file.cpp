@@ -1,0 +1,71 @@
+#include "list_file.hpp"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "unique_fd.hpp"
+
+namespace quillet {
+namespace {
+
+// A name and its terminating zero byte must fit the system's path limit.
+constexpr std::size_t kLongestName = PATH_MAX - 1;
+
+bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+}  // namespace
+
+std::optional<std::vector<std::string>> read_list(const std::string& listName, std::FILE* out,
+                                                  korvane::FileSystem& fs) {
+    auto cannot_open = [&] {
+        std::fprintf(out, "\nCannot open input ASCII file %s for reading\n", listName.c_str());
+        return std::nullopt;
+    };
+    korvane::UniqueFd fd(fs, fs.open(listName.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (!fd.valid()) return cannot_open();
+    struct stat st {};
+    if (fs.fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return cannot_open();
+
+    std::vector<std::string> names;
+    std::string name;
+    std::array<char, 65536> chunk;
+    for (;;) {
+        const ssize_t got = fs.read(fd.get(), chunk.data(), chunk.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(out, "\nCannot read input ASCII file %s: %s\n", listName.c_str(),
+                         std::strerror(errno));
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        for (const char c : std::string_view(chunk.data(), static_cast<std::size_t>(got))) {
+            if (c == '\0') {
+                std::fprintf(out, "\n%s holds zero bytes: it is not a text list of names\n",
+                             listName.c_str());
+                return std::nullopt;
+            }
+            if (!is_blank(c)) {
+                if (name.size() == kLongestName) {
+                    std::fprintf(out,
+                                 "\nA name listed in %s is longer than %zu characters: %.60s...\n",
+                                 listName.c_str(), kLongestName, name.c_str());
+                    return std::nullopt;
+                }
+                name.push_back(c);
+            } else if (!name.empty()) {
+                names.push_back(std::move(name));
+                name.clear();
+            }
+        }
+    }
+    if (!name.empty()) names.push_back(std::move(name));
+    return names;
+}
+
+}  // namespace quillet

@@ -1,0 +1,19 @@
+// Reading the list file: the names of the files to merge, separated by any white space.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "file_system.hpp"
+
+namespace quillet {
+
+// The names listed in the file, in order. Names are used as they are written; each may be as
+// long as the system's path limit allows. Prints a message and returns nothing when the file
+// cannot be read or holds a name that no path can be.
+std::optional<std::vector<std::string>> read_list(const std::string& listName, std::FILE* out,
+                                                  korvane::FileSystem& fs);
+
+}  // namespace quillet

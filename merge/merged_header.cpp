@@ -1,0 +1,66 @@
+#include "merged_header.hpp"
+
+#include <cmath>
+
+#include "input_file.hpp"
+
+namespace quillet {
+namespace {
+
+constexpr double kPointLimit = 2147483647.0;  // the largest signed 32-bit count
+constexpr double kSizeLimit = 2147483647.0;   // bytes, for the size warning
+constexpr double kRoundingGuard = 1e-5;
+
+}  // namespace
+
+void merge_into(LAS12Header& merged, const LAS12Header& next) {
+    if (next.MinX < merged.MinX) merged.MinX = next.MinX;
+    if (next.MinY < merged.MinY) merged.MinY = next.MinY;
+    if (next.MinZ < merged.MinZ) merged.MinZ = next.MinZ;
+    if (next.MaxX > merged.MaxX) merged.MaxX = next.MaxX;
+    if (next.MaxY > merged.MaxY) merged.MaxY = next.MaxY;
+    if (next.MaxZ > merged.MaxZ) merged.MaxZ = next.MaxZ;
+    for (int r = 0; r < 5; ++r) merged.NumberOfPointsByReturn[r] += next.NumberOfPointsByReturn[r];
+    merged.NumberOfPointReturns += next.NumberOfPointReturns;
+}
+
+bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+    double TotalPoints = 0.0;
+    LAS12Header last{};
+    for (std::size_t i = 0; i < job.names.size(); ++i) {
+        const std::string& name = job.names[i];
+        const korvane::UniqueFd fd = open_input(name, fs);
+        if (!fd.valid()) {
+            std::fprintf(out, "Failed to open %s for reading in check_output_filesize()\n",
+                         name.c_str());
+            return false;
+        }
+        const std::optional<LAS12Header> h = read_checked_header(fd.get(), name, out, fs);
+        if (!h) return false;
+        last = *h;
+        if (i == 0) job.ph12global = *h;
+
+        TotalPoints = std::floor(h->NumberOfPointReturns + TotalPoints + kRoundingGuard);
+        if (TotalPoints >= kPointLimit) {
+            std::fprintf(out,
+                         "\nERROR: The number of points in the merged .las file exceeds "
+                         "2,147,483,647,\nthe 32-bit limit, and cannot be stored in the file's "
+                         "header.");
+            return false;
+        }
+        if (i >= 1) merge_into(job.ph12global, *h);
+    }
+
+    // The estimate counts neither variable length records nor the gap before the point data.
+    const double TotalFileSize = last.PointDataRecordLength * TotalPoints + last.HeaderSize;
+    std::fprintf(out, "%.0f points in all input .las files\n", TotalPoints);
+    if (TotalFileSize >= kSizeLimit) {
+        std::fprintf(out,
+                     "\nWARNING: The output .las file will be %.3fMB, which excceds the 32-bit "
+                     "limit (2,147MB)\n\n",
+                     TotalFileSize / 1000000);
+    }
+    return true;
+}
+
+}  // namespace quillet
