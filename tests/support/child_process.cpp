@@ -1,0 +1,115 @@
+#include "child_process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace testing_support {
+namespace {
+
+struct Pipe {
+    int fd[2] = {-1, -1};
+    Pipe() {
+        if (::pipe2(fd, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    }
+    ~Pipe() {
+        for (int f : fd)
+            if (f >= 0) ::close(f);
+    }
+    void close_end(int i) {
+        ::close(fd[i]);
+        fd[i] = -1;
+    }
+};
+
+// Reads both pipes until the child closes them, then waits for it.
+ChildResult collect(pid_t pid, Pipe& out, Pipe& err) {
+    ChildResult result;
+    out.close_end(1);
+    err.close_end(1);
+    pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    char buf[65536];
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+}  // namespace
+
+ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& options) {
+    Pipe out, err;
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> env_storage;
+    for (char** e = environ; *e != nullptr; ++e) env_storage.emplace_back(*e);
+    for (const std::string& e : options.extra_env) env_storage.push_back(e);
+    std::vector<char*> env;
+    for (std::string& e : env_storage) env.push_back(e.data());
+    env.push_back(nullptr);
+
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(out.fd[1], 1);
+        ::dup2(err.fd[1], 2);
+        if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) _exit(127);
+        if (options.file_size_limit) {
+            const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execve(args[0], args.data(), env.data());
+        _exit(127);
+    }
+    return collect(pid, out, err);
+}
+
+ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions& options) {
+    std::vector<std::string> argv{QUILLET_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_child(argv, options);
+}
+
+ChildResult run_in_child_impl(void (*body)(void*), void* context) {
+    Pipe out, err;
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(out.fd[1], 1);
+        ::dup2(err.fd[1], 2);
+        body(context);
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    return collect(pid, out, err);
+}
+
+}  // namespace testing_support

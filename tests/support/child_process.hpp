@@ -1,0 +1,43 @@
+// Running a program as a child process, as a user would from the shell, and capturing what it
+// prints on standard output and how it ends.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ChildResult {
+    std::string out;       // standard output
+    std::string err;       // standard error
+    int exit_status = -1;  // as the shell sees it (0..255); -1 when ended by a signal
+    int signal = 0;        // the signal that ended it, or 0
+};
+
+struct ChildOptions {
+    std::string working_dir;                       // empty: the test's own
+    std::optional<rlim_t> file_size_limit;         // RLIMIT_FSIZE in bytes
+    std::vector<std::string> extra_env;            // NAME=value entries added to the environment
+};
+
+ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
+// Runs the built Quillet with the given arguments.
+ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions& options = {});
+
+// Runs `body` in a forked child whose standard output is captured; for library functions that
+// end the process. The child exits with status 0 when `body` returns.
+template <typename Body>
+ChildResult run_in_child(Body body);
+
+ChildResult run_in_child_impl(void (*body)(void*), void* context);
+
+template <typename Body>
+ChildResult run_in_child(Body body) {
+    return run_in_child_impl([](void* c) { (*static_cast<Body*>(c))(); }, &body);
+}
+
+}  // namespace testing_support

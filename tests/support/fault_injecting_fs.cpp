@@ -1,0 +1,107 @@
+#include "fault_injecting_fs.hpp"
+
+namespace testing_support {
+
+const char* call_name(Call call) {
+    switch (call) {
+        case Call::Open: return "open";
+        case Call::Close: return "close";
+        case Call::Fstat: return "fstat";
+        case Call::Stat: return "stat";
+        case Call::Read: return "read";
+        case Call::Pread: return "pread";
+        case Call::Pwrite: return "pwrite";
+        case Call::CopyFileRange: return "copy_file_range";
+        case Call::Fchmod: return "fchmod";
+        case Call::Rename: return "rename";
+        case Call::Unlink: return "unlink";
+    }
+    return "?";
+}
+
+const FaultInjectingFs::Fault* FaultInjectingFs::due(Call call) {
+    const int n = ++counts_[call];
+    if (const auto a = always_.find(call); a != always_.end()) {
+        static thread_local Fault always_fault;
+        always_fault = Fault{n, a->second, false};
+        triggered_ = true;
+        return &always_fault;
+    }
+    const auto it = faults_.find(call);
+    if (it == faults_.end() || it->second.nth != n) return nullptr;
+    triggered_ = true;
+    return &it->second;
+}
+
+int FaultInjectingFs::open(const char* path, int flags, mode_t mode) {
+    if (const Fault* f = due(Call::Open)) return failure(*f);
+    return FileSystem::open(path, flags, mode);
+}
+
+int FaultInjectingFs::close(int fd) {
+    if (const Fault* f = due(Call::Close)) {
+        FileSystem::close(fd);  // the descriptor is gone either way, as with a real close
+        return failure(*f);
+    }
+    return FileSystem::close(fd);
+}
+
+int FaultInjectingFs::fstat(int fd, struct stat* st) {
+    if (const Fault* f = due(Call::Fstat)) return failure(*f);
+    return FileSystem::fstat(fd, st);
+}
+
+int FaultInjectingFs::stat(const char* path, struct stat* st) {
+    if (const Fault* f = due(Call::Stat)) return failure(*f);
+    return FileSystem::stat(path, st);
+}
+
+ssize_t FaultInjectingFs::read(int fd, void* buf, std::size_t count) {
+    if (const Fault* f = due(Call::Read)) {
+        if (f->shorten) return FileSystem::read(fd, buf, count / 2);
+        return failure(*f);
+    }
+    return FileSystem::read(fd, buf, count);
+}
+
+ssize_t FaultInjectingFs::pread(int fd, void* buf, std::size_t count, off_t offset) {
+    if (const Fault* f = due(Call::Pread)) {
+        if (f->shorten) return FileSystem::pread(fd, buf, count / 2, offset);
+        return failure(*f);
+    }
+    return FileSystem::pread(fd, buf, count, offset);
+}
+
+ssize_t FaultInjectingFs::pwrite(int fd, const void* buf, std::size_t count, off_t offset) {
+    if (const Fault* f = due(Call::Pwrite)) {
+        if (f->shorten) return FileSystem::pwrite(fd, buf, count / 2, offset);
+        return failure(*f);
+    }
+    return FileSystem::pwrite(fd, buf, count, offset);
+}
+
+ssize_t FaultInjectingFs::copy_file_range(int fd_in, off_t* off_in, int fd_out, off_t* off_out,
+                                          std::size_t count) {
+    if (const Fault* f = due(Call::CopyFileRange)) {
+        if (f->shorten) return FileSystem::copy_file_range(fd_in, off_in, fd_out, off_out, count / 2);
+        return failure(*f);
+    }
+    return FileSystem::copy_file_range(fd_in, off_in, fd_out, off_out, count);
+}
+
+int FaultInjectingFs::fchmod(int fd, mode_t mode) {
+    if (const Fault* f = due(Call::Fchmod)) return failure(*f);
+    return FileSystem::fchmod(fd, mode);
+}
+
+int FaultInjectingFs::rename(const char* from, const char* to) {
+    if (const Fault* f = due(Call::Rename)) return failure(*f);
+    return FileSystem::rename(from, to);
+}
+
+int FaultInjectingFs::unlink(const char* path) {
+    if (const Fault* f = due(Call::Unlink)) return failure(*f);
+    return FileSystem::unlink(path);
+}
+
+}  // namespace testing_support
