@@ -16,7 +16,7 @@ namespace quillet {
 // The copy buffer of the fallback path, allocated on first use and kept for later inputs. Its
 // size starts at `first_size` bytes and is halved while the allocation fails.
 class CopyBuffer {
-public:
+  public:
     using Allocate = void* (*)(std::size_t);
 
     static constexpr std::size_t kFirstSize = std::size_t{4} << 20;  // 4 MiB
@@ -28,7 +28,7 @@ public:
     std::byte* get(std::size_t min_bytes);
     std::size_t size() const { return size_; }
 
-private:
+  private:
     struct Free {
         void operator()(void* p) const { std::free(p); }
     };

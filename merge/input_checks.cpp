@@ -68,16 +68,23 @@ bool check_scale_offset_recordlength_consistency(const MergeJob& job, std::FILE*
         if (!h) return false;
         // Exact comparison of value: a NaN differs from everything, and -0.0 equals +0.0.
         const char* differing = nullptr;
-        if (h->XScaleFactor != reference->XScaleFactor) differing = "XScaleFactor";
-        else if (h->YScaleFactor != reference->YScaleFactor) differing = "YScaleFactor";
-        else if (h->ZScaleFactor != reference->ZScaleFactor) differing = "ZScaleFactor";
-        else if (h->XOffset != reference->XOffset) differing = "XOffset";
-        else if (h->YOffset != reference->YOffset) differing = "YOffset";
-        else if (h->ZOffset != reference->ZOffset) differing = "ZOffset";
+        if (h->XScaleFactor != reference->XScaleFactor)
+            differing = "XScaleFactor";
+        else if (h->YScaleFactor != reference->YScaleFactor)
+            differing = "YScaleFactor";
+        else if (h->ZScaleFactor != reference->ZScaleFactor)
+            differing = "ZScaleFactor";
+        else if (h->XOffset != reference->XOffset)
+            differing = "XOffset";
+        else if (h->YOffset != reference->YOffset)
+            differing = "YOffset";
+        else if (h->ZOffset != reference->ZOffset)
+            differing = "ZOffset";
         else if (h->PointDataRecordLength != reference->PointDataRecordLength)
             differing = "Record length";
         if (differing != nullptr) {
-            std::fprintf(out, "\n%s in %s differs from that in previous .las files included in %s\n",
+            std::fprintf(out,
+                         "\n%s in %s differs from that in previous .las files included in %s\n",
                          differing, name.c_str(), job.listName.c_str());
             return false;
         }

@@ -42,9 +42,9 @@ std::optional<LAS12Header> read_checked_header(int fd, const std::string& name, 
                      name.c_str(), header->OffsetToData);
         return std::nullopt;
     }
-    const std::uint64_t needed = std::uint64_t{header->OffsetToData} +
-                                 std::uint64_t{header->NumberOfPointReturns} *
-                                     header->PointDataRecordLength;
+    const std::uint64_t needed =
+        std::uint64_t{header->OffsetToData} +
+        std::uint64_t{header->NumberOfPointReturns} * header->PointDataRecordLength;
     if (size < needed) {
         std::fprintf(out,
                      "\n%s is shorter than its header states: %u points of %u bytes from offset %u "

@@ -17,7 +17,9 @@ namespace {
 // A name and its terminating zero byte must fit the system's path limit.
 constexpr std::size_t kLongestName = PATH_MAX - 1;
 
-bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_blank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 }  // namespace
 

@@ -5,8 +5,9 @@
 #include "merge_driver.hpp"
 
 int main(int argc, char** argv) {
-    const int status = quillet::run(std::span<const char* const>(argv, static_cast<std::size_t>(argc)),
-                                    stdout, korvane::system_files());
+    const int status =
+        quillet::run(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), stdout,
+                     korvane::system_files());
     std::fflush(stdout);
     return status;
 }

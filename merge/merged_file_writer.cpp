@@ -21,7 +21,8 @@ bool report(const CopyOutcome& outcome, const std::string& input, const std::str
     const char* in = input.c_str();
     const char* to = output.c_str();
     switch (outcome.kind) {
-        case Kind::Done: return true;
+        case Kind::Done:
+            return true;
         case Kind::ShortInput:
             std::fprintf(out, "\n%s is shorter than its header states\n", in);
             break;
@@ -61,8 +62,8 @@ std::optional<std::uint64_t> copy_points(const std::string& name, int output_fd,
         return std::nullopt;
     }
     const std::uint64_t length = std::uint64_t{h->NumberOfPointReturns} * h->PointDataRecordLength;
-    const CopyOutcome outcome = copy_bytes(fs, fd.get(), h->OffsetToData, output_fd, out_at,
-                                           length, h->PointDataRecordLength, buffer);
+    const CopyOutcome outcome = copy_bytes(fs, fd.get(), h->OffsetToData, output_fd, out_at, length,
+                                           h->PointDataRecordLength, buffer);
     if (!report(outcome, name, job.outputName, h->PointDataRecordLength, out)) return std::nullopt;
     return length;
 }
@@ -112,9 +113,9 @@ bool write_merged_file(const MergeJob& job, std::FILE* out, korvane::FileSystem&
         out_at += static_cast<off_t>(*copied);
     }
 
-    const std::uint64_t expected = job.ph12global.OffsetToData +
-                                   std::uint64_t{job.ph12global.NumberOfPointReturns} *
-                                       job.ph12global.PointDataRecordLength;
+    const std::uint64_t expected =
+        job.ph12global.OffsetToData +
+        std::uint64_t{job.ph12global.NumberOfPointReturns} * job.ph12global.PointDataRecordLength;
     if (static_cast<std::uint64_t>(out_at) != expected) {
         // The inputs changed between the checks and the copy.
         std::fprintf(out, "\nThe inputs changed while they were being merged; %s not written\n",

@@ -47,8 +47,7 @@ std::string temporary_name(const std::string& output_name, unsigned attempt) {
     const std::size_t slash = output_name.rfind('/');
     const std::size_t base_at = slash == std::string::npos ? 0 : slash + 1;
     constexpr std::size_t kLongestBase = 200;
-    std::string name = output_name.substr(0, base_at) +
-                       output_name.substr(base_at, kLongestBase);
+    std::string name = output_name.substr(0, base_at) + output_name.substr(base_at, kLongestBase);
     name += ".Quillet-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
     return name;
 }

@@ -12,7 +12,7 @@
 namespace quillet {
 
 class TemporaryOutput {
-public:
+  public:
     // Creates the temporary file in the output's directory. It gets the permissions of a newly
     // created file (0666 less the umask), or those of the file that it is going to replace.
     // Nothing, with errno set, when it cannot be created.
@@ -33,7 +33,7 @@ public:
     // close or the rename fails; the temporary file is then removed by the destructor.
     bool commit();
 
-private:
+  private:
     TemporaryOutput(korvane::FileSystem& fs, korvane::UniqueFd fd, std::string path,
                     std::string output_name);
 

@@ -120,7 +120,9 @@ std::vector<std::byte> LasFile::bytes() const {
     return out;
 }
 
-void LasFile::write(const std::string& path) const { write_bytes(path, bytes()); }
+void LasFile::write(const std::string& path) const {
+    write_bytes(path, bytes());
+}
 
 LasFile make_las(std::uint8_t minor, std::uint8_t format, std::span<const Point> points,
                  bool with_vlr) {
@@ -171,7 +173,8 @@ std::vector<Point> random_points(std::size_t count, std::uint32_t seed, std::int
 
 void write_bytes(const std::string& path, std::span<const std::byte> bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 

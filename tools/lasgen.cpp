@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
     lassynth::LasFile head = lassynth::make_las(minor, format, {}, true);
     std::ofstream f(out, std::ios::binary | std::ios::trunc);
     const std::vector<std::byte> prefix = head.bytes();
-    f.write(reinterpret_cast<const char*>(prefix.data()), static_cast<std::streamsize>(prefix.size()));
+    f.write(reinterpret_cast<const char*>(prefix.data()),
+            static_cast<std::streamsize>(prefix.size()));
 
     constexpr std::size_t kChunk = 65536;
     const std::uint16_t length = head.header.PointDataRecordLength;
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
     std::uint64_t written = 0;
     std::uint32_t chunk_seed = seed;
     while (written < count) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, count - written));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, count - written));
         const std::vector<lassynth::Point> pts =
             lassynth::random_points(n, chunk_seed++, x0, y0, 100000);
         for (std::size_t i = 0; i < n; ++i)
@@ -69,7 +71,8 @@ int main(int argc, char** argv) {
             stats.MinY = std::min(stats.MinY, part.MinY);
             stats.MaxZ = std::max(stats.MaxZ, part.MaxZ);
             stats.MinZ = std::min(stats.MinZ, part.MinZ);
-            for (int r = 0; r < 5; ++r) stats.NumberOfPointsByReturn[r] += part.NumberOfPointsByReturn[r];
+            for (int r = 0; r < 5; ++r)
+                stats.NumberOfPointsByReturn[r] += part.NumberOfPointsByReturn[r];
         }
         written += n;
     }

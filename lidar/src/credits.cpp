@@ -1,8 +1,8 @@
+#include "credits.hpp"
+
 #include <Korvane_LiDAR.h>
 
 #include <cstdio>
-
-#include "credits.hpp"
 
 namespace korvane {
 
@@ -12,10 +12,13 @@ void credits(std::FILE* out) {
     std::fputs("\nthe Korvane LiDAR Utilities project", out);
     std::fputs("\nreached through the project's source repository and issue tracker", out);
     std::fputs("\n\n** No warranty regarding script behavior is given or implied **", out);
-    std::fputs("\n** Acknowledging the author's efforts ensures script updates and availability **\n",
-               out);
+    std::fputs(
+        "\n** Acknowledging the author's efforts ensures script updates and availability **\n",
+        out);
 }
 
 }  // namespace korvane
 
-extern "C" void credits(void) { korvane::credits(stdout); }
+extern "C" void credits(void) {
+    korvane::credits(stdout);
+}

@@ -38,10 +38,17 @@ std::int16_t check_file_extension(const char* filename, const char* extension, s
 
 void error_msg(std::int32_t i, const char* text, std::FILE* out) {
     switch (i) {
-        case 1: std::fprintf(out, "\nFile %s does NOT exist\n", text); break;
-        case 2: std::fprintf(out, "\nFile %s already exists\n", text); break;
-        case 3: std::fprintf(out, "\nSame file name (%s) has been specified twice\n", text); break;
-        default: break;
+        case 1:
+            std::fprintf(out, "\nFile %s does NOT exist\n", text);
+            break;
+        case 2:
+            std::fprintf(out, "\nFile %s already exists\n", text);
+            break;
+        case 3:
+            std::fprintf(out, "\nSame file name (%s) has been specified twice\n", text);
+            break;
+        default:
+            break;
     }
 }
 
@@ -57,6 +64,8 @@ int16_t check_file_extension(const char* filename, const char* extension) {
     return korvane::check_file_extension(filename, extension, stdout);
 }
 
-void error_msg(int32_t i, const char* text) { korvane::error_msg(i, text, stdout); }
+void error_msg(int32_t i, const char* text) {
+    korvane::error_msg(i, text, stdout);
+}
 
 }  // extern "C"

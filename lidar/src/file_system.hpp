@@ -14,7 +14,7 @@
 namespace korvane {
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     virtual int open(const char* path, int flags, mode_t mode);

@@ -7,8 +7,8 @@ namespace korvane {
 ssize_t read_full(FileSystem& fs, int fd, std::span<std::byte> into, off_t offset) {
     std::size_t done = 0;
     while (done < into.size()) {
-        const ssize_t got = fs.pread(fd, into.data() + done, into.size() - done,
-                                     offset + static_cast<off_t>(done));
+        const ssize_t got =
+            fs.pread(fd, into.data() + done, into.size() - done, offset + static_cast<off_t>(done));
         if (got < 0) {
             if (errno == EINTR) continue;
             return -1;

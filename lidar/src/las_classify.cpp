@@ -53,8 +53,7 @@ std::int16_t classify_las_bytes(std::span<const std::byte> head, const char* fil
     if (head.size() <= kVersionMinorAt) return not_a_las_file(filename, out);
     const std::uint8_t minor = byte_at(kVersionMinorAt);
     if (minor > 2) {
-        std::fprintf(out, "\nCannot handle las files of version %c.%c\n", '0' + major,
-                     '0' + minor);
+        std::fprintf(out, "\nCannot handle las files of version %c.%c\n", '0' + major, '0' + minor);
         return -1;
     }
 
@@ -67,8 +66,8 @@ std::int16_t classify_las_bytes(std::span<const std::byte> head, const char* fil
     }
 
     if (head.size() < kRecordLengthAt + 2) return not_a_las_file(filename, out);
-    const auto length = static_cast<std::uint16_t>(byte_at(kRecordLengthAt) |
-                                                   (byte_at(kRecordLengthAt + 1) << 8));
+    const auto length =
+        static_cast<std::uint16_t>(byte_at(kRecordLengthAt) | (byte_at(kRecordLengthAt + 1) << 8));
 
     if (minor < 2 && format >= 2) return 0;  // recognised, not handled
     if (length != record_length_of_format(format)) {
@@ -99,8 +98,7 @@ std::int16_t check_las(const char* filename, std::FILE* out, FileSystem& fs) {
     std::array<std::byte, kClassifiedBytes> head{};
     const ssize_t got = read_full(fs, fd.get(), head, 0);
     if (got < 0) return not_a_las_file(filename, out);
-    return classify_las_bytes(std::span(head).first(static_cast<std::size_t>(got)), filename,
-                              out);
+    return classify_las_bytes(std::span(head).first(static_cast<std::size_t>(got)), filename, out);
 }
 
 }  // namespace korvane

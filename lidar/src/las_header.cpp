@@ -37,11 +37,16 @@ bool write_header(FileSystem& fs, int fd, const LAS12Header& header) {
 
 std::uint16_t record_length_of_format(std::uint8_t format) {
     switch (format) {
-        case 0: return sizeof(LAS12fm0);
-        case 1: return sizeof(LAS12fm1);
-        case 2: return sizeof(LAS12fm2);
-        case 3: return sizeof(LAS12fm3);
-        default: return 0;
+        case 0:
+            return sizeof(LAS12fm0);
+        case 1:
+            return sizeof(LAS12fm1);
+        case 2:
+            return sizeof(LAS12fm2);
+        case 3:
+            return sizeof(LAS12fm3);
+        default:
+            return 0;
     }
 }
 

@@ -12,13 +12,12 @@
 namespace korvane {
 
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     UniqueFd(FileSystem& fs, int fd) : fs_(&fs), fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& other) noexcept
-        : fs_(other.fs_), fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd(UniqueFd&& other) noexcept : fs_(other.fs_), fd_(std::exchange(other.fd_, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
         if (this != &other) {
             reset();
@@ -42,7 +41,7 @@ public:
         if (fd_ >= 0) fs_->close(std::exchange(fd_, -1));
     }
 
-private:
+  private:
     FileSystem* fs_ = nullptr;
     int fd_ = -1;
 };

@@ -18,9 +18,9 @@ struct ChildResult {
 };
 
 struct ChildOptions {
-    std::string working_dir;                       // empty: the test's own
-    std::optional<rlim_t> file_size_limit;         // RLIMIT_FSIZE in bytes
-    std::vector<std::string> extra_env;            // NAME=value entries added to the environment
+    std::string working_dir;                // empty: the test's own
+    std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE in bytes
+    std::vector<std::string> extra_env;     // NAME=value entries added to the environment
 };
 
 ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& options = {});

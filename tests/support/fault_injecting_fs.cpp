@@ -4,17 +4,28 @@ namespace testing_support {
 
 const char* call_name(Call call) {
     switch (call) {
-        case Call::Open: return "open";
-        case Call::Close: return "close";
-        case Call::Fstat: return "fstat";
-        case Call::Stat: return "stat";
-        case Call::Read: return "read";
-        case Call::Pread: return "pread";
-        case Call::Pwrite: return "pwrite";
-        case Call::CopyFileRange: return "copy_file_range";
-        case Call::Fchmod: return "fchmod";
-        case Call::Rename: return "rename";
-        case Call::Unlink: return "unlink";
+        case Call::Open:
+            return "open";
+        case Call::Close:
+            return "close";
+        case Call::Fstat:
+            return "fstat";
+        case Call::Stat:
+            return "stat";
+        case Call::Read:
+            return "read";
+        case Call::Pread:
+            return "pread";
+        case Call::Pwrite:
+            return "pwrite";
+        case Call::CopyFileRange:
+            return "copy_file_range";
+        case Call::Fchmod:
+            return "fchmod";
+        case Call::Rename:
+            return "rename";
+        case Call::Unlink:
+            return "unlink";
     }
     return "?";
 }
@@ -23,12 +34,12 @@ const FaultInjectingFs::Fault* FaultInjectingFs::due(Call call) {
     const int n = ++counts_[call];
     if (const auto a = always_.find(call); a != always_.end()) {
         static thread_local Fault always_fault;
-        always_fault = Fault{n, a->second, false};
+        always_fault = Fault{a->second, false};
         triggered_ = true;
         return &always_fault;
     }
-    const auto it = faults_.find(call);
-    if (it == faults_.end() || it->second.nth != n) return nullptr;
+    const auto it = faults_.find({call, n});
+    if (it == faults_.end()) return nullptr;
     triggered_ = true;
     return &it->second;
 }
@@ -83,7 +94,8 @@ ssize_t FaultInjectingFs::pwrite(int fd, const void* buf, std::size_t count, off
 ssize_t FaultInjectingFs::copy_file_range(int fd_in, off_t* off_in, int fd_out, off_t* off_out,
                                           std::size_t count) {
     if (const Fault* f = due(Call::CopyFileRange)) {
-        if (f->shorten) return FileSystem::copy_file_range(fd_in, off_in, fd_out, off_out, count / 2);
+        if (f->shorten)
+            return FileSystem::copy_file_range(fd_in, off_in, fd_out, off_out, count / 2);
         return failure(*f);
     }
     return FileSystem::copy_file_range(fd_in, off_in, fd_out, off_out, count);

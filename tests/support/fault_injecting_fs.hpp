@@ -6,21 +6,34 @@
 #include <cerrno>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "file_system.hpp"
 
 namespace testing_support {
 
-enum class Call { Open, Close, Fstat, Stat, Read, Pread, Pwrite, CopyFileRange, Fchmod, Rename, Unlink };
+enum class Call {
+    Open,
+    Close,
+    Fstat,
+    Stat,
+    Read,
+    Pread,
+    Pwrite,
+    CopyFileRange,
+    Fchmod,
+    Rename,
+    Unlink
+};
 
 const char* call_name(Call call);
 
 class FaultInjectingFs : public korvane::FileSystem {
-public:
+  public:
     // The `nth` call (counted from 1) of `call` fails with `error`.
-    void fail(Call call, int nth, int error) { faults_[call] = Fault{nth, error, false}; }
+    void fail(Call call, int nth, int error) { faults_[{call, nth}] = Fault{error, false}; }
     // The `nth` call of `call` (a read or a write) moves only half of what it is asked for.
-    void shorten(Call call, int nth) { faults_[call] = Fault{nth, 0, true}; }
+    void shorten(Call call, int nth) { faults_[{call, nth}] = Fault{0, true}; }
     // Every call of `call` fails with `error`.
     void fail_always(Call call, int error) { always_[call] = error; }
 
@@ -45,9 +58,8 @@ public:
     int rename(const char* from, const char* to) override;
     int unlink(const char* path) override;
 
-private:
+  private:
     struct Fault {
-        int nth;
         int error;
         bool shorten;
     };
@@ -58,7 +70,7 @@ private:
         return -1;
     }
 
-    std::map<Call, Fault> faults_;
+    std::map<std::pair<Call, int>, Fault> faults_;  // by call and its number
     std::map<Call, int> always_;
     std::map<Call, int> counts_;
     bool triggered_ = false;

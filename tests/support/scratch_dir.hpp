@@ -7,7 +7,7 @@
 namespace testing_support {
 
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -20,7 +20,7 @@ public:
     // Writes `text` to path()/name and returns the full path.
     std::string write_text(const std::string& name, const std::string& text) const;
 
-private:
+  private:
     std::string path_;
 };
 

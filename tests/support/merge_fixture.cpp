@@ -1,0 +1,69 @@
+#include "merge_fixture.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace testing_support {
+
+const char* const kBanner =
+    "\nKorvane LiDAR Utilities"
+    "\n\nDeveloped and maintained by the Korvane LiDAR Utilities maintainers"
+    "\nthe Korvane LiDAR Utilities project"
+    "\nreached through the project's source repository and issue tracker"
+    "\n\n** No warranty regarding script behavior is given or implied **"
+    "\n** Acknowledging the author's efforts ensures script updates and availability **\n";
+
+Tile make_tile(const std::string& name, std::uint8_t minor, std::uint8_t format, std::size_t count,
+               std::uint32_t seed, bool with_vlr) {
+    const std::vector<lassynth::Point> points =
+        lassynth::random_points(count, seed, static_cast<std::int32_t>(seed) * 1000, 0, 50000);
+    return Tile{name, lassynth::make_las(minor, format, points, with_vlr)};
+}
+
+std::string write_tiles(const ScratchDir& dir, const std::vector<Tile>& tiles,
+                        const std::string& list_name) {
+    std::string list;
+    for (const Tile& t : tiles) {
+        t.file.write(dir / t.name);
+        list += t.name + "\n";
+    }
+    dir.write_text(list_name, list);
+    return list_name;
+}
+
+std::vector<std::byte> expected_merge(const std::vector<Tile>& tiles) {
+    LAS12Header merged = tiles.front().file.header;
+    for (std::size_t i = 1; i < tiles.size(); ++i) {
+        const LAS12Header& h = tiles[i].file.header;
+        if (h.MinX < merged.MinX) merged.MinX = h.MinX;
+        if (h.MinY < merged.MinY) merged.MinY = h.MinY;
+        if (h.MinZ < merged.MinZ) merged.MinZ = h.MinZ;
+        if (h.MaxX > merged.MaxX) merged.MaxX = h.MaxX;
+        if (h.MaxY > merged.MaxY) merged.MaxY = h.MaxY;
+        if (h.MaxZ > merged.MaxZ) merged.MaxZ = h.MaxZ;
+        for (int r = 0; r < 5; ++r) merged.NumberOfPointsByReturn[r] += h.NumberOfPointsByReturn[r];
+        merged.NumberOfPointReturns += h.NumberOfPointReturns;
+    }
+    std::vector<std::byte> out(sizeof merged);
+    std::memcpy(out.data(), &merged, sizeof merged);
+    const lassynth::LasFile& first = tiles.front().file;
+    out.insert(out.end(), first.between.begin(), first.between.end());
+    for (const Tile& t : tiles) out.insert(out.end(), t.file.points.begin(), t.file.points.end());
+    return out;
+}
+
+void write_sparse_las(const std::string& path, std::uint8_t minor, std::uint8_t format,
+                      std::uint32_t points) {
+    lassynth::LasFile f = lassynth::make_las(minor, format, {}, false);
+    f.header.NumberOfPointReturns = points;
+    f.header.NumberOfPointsByReturn[0] = points;
+    f.write(path);
+    const off_t size = static_cast<off_t>(f.header.OffsetToData) +
+                       static_cast<off_t>(points) * f.header.PointDataRecordLength;
+    if (::truncate(path.c_str(), size) != 0) throw std::runtime_error("truncate " + path);
+}
+
+}  // namespace testing_support
