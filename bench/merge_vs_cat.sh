@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Quillet against `cat inputs > out`, the floor for moving these bytes (coreutils 9 cat uses the
+# kernel's copy too), side by side on page-cached inputs.
+#
+#   bench/merge_vs_cat.sh BUILD_DIR [FILES [MB_PER_FILE [RUNS]]]
+#
+# Generates FILES tiles (default 8) of about MB_PER_FILE megabytes (default 250), LAS 1.2 point
+# format 1 with a projection VLR, in $BENCH_DIR (default /tmp/quillet-bench), reads them once
+# into the page cache, then times RUNS (default 5) alternating runs of each command and prints
+# the median wall times, their ratio and Quillet's peak resident memory.
+set -euo pipefail
+build=$(cd "${1:-build-bench}" && pwd)
+files=${2:-8}
+mb=${3:-250}
+runs=${4:-5}
+dir=${BENCH_DIR:-/tmp/quillet-bench}
+mkdir -p "$dir"
+cd "$dir"
+
+points=$((mb * 1000000 / 28))
+inputs=()
+for i in $(seq 1 "$files"); do
+    name="tile$i.las"
+    inputs+=("$name")
+    want=$((297 + points * 28))
+    if [ ! -f "$name" ] || [ "$(stat -c %s "$name")" -ne "$want" ]; then
+        "$build/tools/lasgen" "$name" "$points" 1 2 "$i" $((i * 100000)) 0
+    fi
+done
+printf '%s\n' "${inputs[@]}" >list.txt
+cat "${inputs[@]}" >/dev/null  # into the page cache
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.4f\n", b - a }'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+: >cat.times
+: >quillet.times
+: >quillet.rss
+for run in $(seq 1 "$runs"); do
+    rm -f out-cat.las out-quillet.las
+    sync
+    start=$(now)
+    cat "${inputs[@]}" >out-cat.las
+    elapsed "$start" >>cat.times
+
+    start=$(now)
+    /usr/bin/time -f %M -o rss.txt "$build/merge/Quillet" list.txt out-quillet.las >/dev/null
+    elapsed "$start" >>quillet.times
+    cat rss.txt >>quillet.rss
+    echo "run $run: cat $(tail -n 1 cat.times) s, Quillet $(tail -n 1 quillet.times) s, $(cat rss.txt) KiB peak"
+done
+
+cat_median=$(median <cat.times)
+quillet_median=$(median <quillet.times)
+rss_max=$(sort -g quillet.rss | tail -n 1)
+total=$(du -cb "${inputs[@]}" | tail -n 1 | cut -f 1)
+printf '\n%d files, %d bytes in all, %d runs each\n' "$files" "$total" "$runs"
+printf 'median wall time: cat %.3f s, Quillet %.3f s\n' "$cat_median" "$quillet_median"
+awk -v q="$quillet_median" -v c="$cat_median" -v r="$rss_max" 'BEGIN {
+    printf "ratio Quillet / cat: %.3f (target at most 1.1)\n", q / c
+    printf "Quillet peak resident memory: %.1f MiB (target at most 16)\n", r / 1024 }'
+rm -f out-cat.las out-quillet.las
