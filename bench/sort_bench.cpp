@@ -73,33 +73,53 @@ void std_sort_pairs(benchmark::State& state, const std::vector<Key>& input) {
     }
 }
 
-// The console output, plus the median real time of each benchmark kept for the ratios (or the
-// median of its runs when no aggregates are reported).
+// Median real and CPU times of one benchmark, in milliseconds.
+struct Medians {
+    double real = 0;
+    double cpu = 0;
+};
+
+// The console output (without colours, so that it can be kept in a file), plus the medians of
+// each benchmark for the ratios: the reported median aggregate, or the median of the runs when
+// no aggregates are reported.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
+            const Medians times{run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
             const std::string& name = run.run_name.function_name;
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians_[name] = run.GetAdjustedRealTime();
+                medians_[name] = times;
             else if (run.run_type == Run::RT_Iteration)
-                times_[name].push_back(run.GetAdjustedRealTime());
+                runs_[name].push_back(times);
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
-    double median(const std::string& name) {
+    Medians medians(const std::string& name) {
         if (const auto it = medians_.find(name); it != medians_.end()) return it->second;
-        std::vector<double>& t = times_[name];
-        if (t.empty()) return 0.0;
-        std::sort(t.begin(), t.end());
-        return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+        const std::vector<Medians>& all = runs_[name];
+        std::vector<double> real, cpu;
+        for (const Medians& m : all) {
+            real.push_back(m.real);
+            cpu.push_back(m.cpu);
+        }
+        return {median_of(real), median_of(cpu)};
     }
 
   private:
-    std::map<std::string, double> medians_;
-    std::map<std::string, std::vector<double>> times_;
+    static double median_of(std::vector<double> t) {
+        if (t.empty()) return 0;
+        std::sort(t.begin(), t.end());
+        const std::size_t h = t.size() / 2;
+        return t.size() % 2 ? t[h] : (t[h - 1] + t[h]) / 2;
+    }
+
+    std::map<std::string, Medians> medians_;
+    std::map<std::string, std::vector<Medians>> runs_;
 };
 
 }  // namespace
@@ -128,13 +148,13 @@ int main(int argc, char** argv) {
         {"l_quicksort", "std_sort_int32_pairs"},
         {"d_quicksort", "std_sort_double_pairs"},
     };
-    std::printf(
-        "\nMedian real time relative to std::sort of (key, index) pairs (target <= 1.10):\n");
+    std::printf("\nMedians relative to std::sort of (key, index) pairs (target <= 1.10):\n");
     for (const auto& [sort, reference] : ratios) {
-        const double t = reporter.median(sort);
-        const double r = reporter.median(reference);
-        if (t > 0 && r > 0)
-            std::printf("  %-12s %9.1f ms / %9.1f ms = %.3f x\n", sort, t, r, t / r);
+        const Medians t = reporter.medians(sort);
+        const Medians r = reporter.medians(reference);
+        if (t.real <= 0 || r.real <= 0 || t.cpu <= 0 || r.cpu <= 0) continue;
+        std::printf("  %-12s real %7.1f / %7.1f ms = %.3f x   cpu %7.1f / %7.1f ms = %.3f x\n",
+                    sort, t.real, r.real, t.real / r.real, t.cpu, r.cpu, t.cpu / r.cpu);
     }
     return 0;
 }

@@ -113,8 +113,10 @@ void set_statistics(LAS12Header& h, std::span<const Point> points) {
 }
 
 std::vector<std::byte> LasFile::bytes() const {
-    std::vector<std::byte> out(sizeof header);
-    std::memcpy(out.data(), &header, sizeof header);
+    std::vector<std::byte> out;
+    out.reserve(sizeof header + between.size() + points.size());
+    const auto* raw = reinterpret_cast<const std::byte*>(&header);
+    out.insert(out.end(), raw, raw + sizeof header);
     out.insert(out.end(), between.begin(), between.end());
     out.insert(out.end(), points.begin(), points.end());
     return out;
