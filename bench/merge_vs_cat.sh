@@ -37,19 +37,29 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 : >cat.times
 : >quillet.times
 : >quillet.rss
-for run in $(seq 1 "$runs"); do
-    rm -f out-cat.las out-quillet.las
-    sync
+time_cat() {
+    rm -f out-cat.las
+    sync  # no write-back of an earlier run's output may fall into this one
+    local start
     start=$(now)
     cat "${inputs[@]}" >out-cat.las
     elapsed "$start" >>cat.times
-
+}
+time_quillet() {
+    rm -f out-quillet.las
+    sync
+    local start
     start=$(now)
     /usr/bin/time -f %M -o rss.txt "$build/merge/Quillet" list.txt out-quillet.las >/dev/null
     elapsed "$start" >>quillet.times
     cat rss.txt >>quillet.rss
+}
+for run in $(seq 1 "$runs"); do
+    # Alternate which command goes first, so neither always follows the other.
+    if [ $((run % 2)) -eq 1 ]; then time_cat; time_quillet; else time_quillet; time_cat; fi
     echo "run $run: cat $(tail -n 1 cat.times) s, Quillet $(tail -n 1 quillet.times) s, $(cat rss.txt) KiB peak"
 done
+rm -f out-cat.las out-quillet.las
 
 cat_median=$(median <cat.times)
 quillet_median=$(median <quillet.times)

@@ -84,7 +84,8 @@ void put_record(std::span<std::byte> into, std::uint8_t format, const Point& p,
 
 void set_statistics(LAS12Header& h, std::span<const Point> points) {
     h.NumberOfPointReturns = static_cast<std::uint32_t>(points.size());
-    std::fill(std::begin(h.NumberOfPointsByReturn), std::end(h.NumberOfPointsByReturn), 0u);
+    // Element by element: the packed header's array is not aligned for a reference to it.
+    for (int r = 0; r < 5; ++r) h.NumberOfPointsByReturn[r] = 0;
     if (points.empty()) {
         h.MaxX = h.MinX = h.MaxY = h.MinY = h.MaxZ = h.MinZ = 0.0;
         return;
