@@ -12,7 +12,8 @@ for program in "$build"/bench/*_bench; do
     echo "== $(basename "$program")"
     "$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 done
-for script in "$here"/*_vs_*.sh; do
+for script in "$here"/*.sh; do
+    [ "$(basename "$script")" != run_all.sh ] || continue
     echo "== $(basename "$script")"
     "$script" "$build"
 done
