@@ -54,7 +54,8 @@ TEST(LasLayout, HeaderBytesRoundTripUnaligned) {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::byte(i * 7 + 3);
     const LAS12Header h = korvane::header_from_bytes(bytes);
     // Fields at odd offsets read the little-endian bytes stored there.
-    EXPECT_EQ(h.PointDataRecordLength, (((105 * 7 + 3) & 0xFF) | (((106 * 7 + 3) & 0xFF) << 8)));
+    EXPECT_EQ(std::uint16_t{h.PointDataRecordLength},
+              (((105 * 7 + 3) & 0xFF) | (((106 * 7 + 3) & 0xFF) << 8)));
     EXPECT_EQ(korvane::header_to_bytes(h), bytes);
 }
 

@@ -109,7 +109,7 @@ TEST(MergeCli, CountsAndBoxOfTheMergedHeader) {
     ASSERT_EQ(bytes.size(), 227u + 7 * 20);
     LAS12Header h;
     std::memcpy(&h, bytes.data(), sizeof h);
-    EXPECT_EQ(h.NumberOfPointReturns, 7u);
+    EXPECT_EQ(std::uint32_t{h.NumberOfPointReturns}, 7u);
     const std::uint32_t by_return_sum =
         h.NumberOfPointsByReturn[0] + h.NumberOfPointsByReturn[1] + h.NumberOfPointsByReturn[2];
     EXPECT_EQ(by_return_sum, 7u);
@@ -135,8 +135,8 @@ TEST(MergeCli, InputsWithDifferentOffsetsToData) {
     EXPECT_EQ(bytes, testing_support::expected_merge(tiles));
     LAS12Header h;
     std::memcpy(&h, bytes.data(), sizeof h);
-    EXPECT_EQ(h.OffsetToData, tiles[0].file.header.OffsetToData);
-    EXPECT_EQ(h.NumberOfVariableLengthRecords, 1u);
+    EXPECT_EQ(+h.OffsetToData, +tiles[0].file.header.OffsetToData);
+    EXPECT_EQ(+h.NumberOfVariableLengthRecords, 1u);
 }
 
 TEST(MergeCli, ZeroPointInputsContributeNothing) {
