@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.hpp"
 #include "child_process.hpp"
 #include "fault_injecting_fs.hpp"
 #include "las_classify.hpp"
@@ -46,26 +47,7 @@ constexpr TypeCase kTypes[] = {{1, 0, 0, 20}, {2, 0, 1, 28}, {3, 1, 0, 20}, {4, 
                                {5, 2, 0, 20}, {6, 2, 1, 28}, {7, 2, 2, 26}, {8, 2, 3, 34}};
 
 // Standard output of an in-process call.
-class Capture {
-  public:
-    Capture() : file_(open_memstream(&data_, &size_)) {}
-    ~Capture() {
-        std::fclose(file_);
-        std::free(data_);
-    }
-    Capture(const Capture&) = delete;
-    Capture& operator=(const Capture&) = delete;
-    std::FILE* get() const { return file_; }
-    std::string text() {
-        std::fflush(file_);
-        return std::string(data_, size_);
-    }
-
-  private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
+using Capture = testing_support::CapturedOutput;
 
 std::string updated_line(const std::string& path) {
     return "\rHeader of file " + path + " has been updated    ";
@@ -271,7 +253,7 @@ TEST(UpdateHeader, BlockBoundariesAndTrailingPartialRecords) {
             const std::size_t block =
                 c.block_records == 0 ? korvane::kScanBlockBytes : c.block_records * t.record;
             ASSERT_TRUE(
-                korvane::update_header(path.c_str(), out.get(), korvane::system_files(), block));
+                korvane::update_header(path.c_str(), out.file(), korvane::system_files(), block));
             EXPECT_EQ(out.text(), updated_line(path));
             const std::vector<std::byte> after = lassynth::read_bytes(path);
             EXPECT_TRUE(only_statistics_changed(bytes, after));
@@ -294,7 +276,7 @@ TEST(UpdateHeader, ScansFilesLargerThanOneBlock) {
     const lassynth::LasFile f = stale_file(t, points);
     const std::string path = write_file(dir, "big.las", f.bytes());
     Capture out;
-    ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), korvane::system_files()));
+    ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), korvane::system_files()));
     expect_statistics(lassynth::read_bytes(path), expected_for(points, f.header), "");
 }
 
@@ -325,7 +307,7 @@ TEST(UpdateHeader, FilesWithoutAWholeRecordStateTheInitialExtremes) {
             const std::string path = write_file(dir, "empty.las", before);
 
             Capture out;
-            ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), korvane::system_files()));
+            ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), korvane::system_files()));
             const std::vector<std::byte> after = lassynth::read_bytes(path);
             EXPECT_TRUE(only_statistics_changed(before, after));
             expect_statistics(after, expected_for({}, f.header), "");
@@ -368,7 +350,7 @@ TEST(UpdateHeader, ExtentsAreTheTrueExtremes) {
         const std::vector<std::byte> before = f.bytes();
         const std::string path = write_file(dir, "high.las", before);
         Capture out;
-        ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), korvane::system_files()));
+        ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), korvane::system_files()));
         const std::vector<std::byte> after = lassynth::read_bytes(path);
         EXPECT_TRUE(only_statistics_changed(before, after));
         expect_statistics(after, expected_for(c.points, f.header), "");
@@ -388,7 +370,7 @@ TEST(UpdateHeader, ExtentsAreAProductThenASumNotAFusedMultiplyAdd) {
     f.header.XOffset = f.header.YOffset = f.header.ZOffset = offset;
     const std::string path = write_file(dir, "fma.las", f.bytes());
     Capture out;
-    ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), korvane::system_files()));
+    ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), korvane::system_files()));
     const LAS12Header h = header_of(lassynth::read_bytes(path));
     for (double extent : {h.MaxX, h.MinX, h.MaxY, h.MinY, h.MaxZ, h.MinZ})
         EXPECT_EQ(extent, real(raw, scale, offset));
@@ -453,7 +435,7 @@ TEST(UpdateHeader, ClassificationFailuresPrintOnlyTheClassificationsMessage) {
         const std::vector<std::byte> before =
             existed ? lassynth::read_bytes(path) : std::vector<std::byte>{};
         Capture classification;
-        ASSERT_LT(korvane::check_las(path.c_str(), classification.get(), korvane::system_files()),
+        ASSERT_LT(korvane::check_las(path.c_str(), classification.file(), korvane::system_files()),
                   0);
         const auto result = testing_support::run_in_child([&] { update_header(path.c_str()); });
         EXPECT_EQ(result.exit_status, 255);
@@ -479,7 +461,7 @@ TEST(UpdateHeader, ReadErrorsLeaveTheFileUnchanged) {
     lassynth::write_bytes(path, before);
     {
         Capture out;
-        ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), counting, block));
+        ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), counting, block));
     }
     const int preads = counting.count(Call::Pread);
     ASSERT_GE(preads, 5);  // classification, header, three blocks and the end of the file
@@ -490,7 +472,7 @@ TEST(UpdateHeader, ReadErrorsLeaveTheFileUnchanged) {
         FaultInjectingFs fs;
         fs.fail(Call::Pread, k, EIO);
         Capture out;
-        EXPECT_FALSE(korvane::update_header(path.c_str(), out.get(), fs, block));
+        EXPECT_FALSE(korvane::update_header(path.c_str(), out.file(), fs, block));
         EXPECT_TRUE(fs.triggered());
         EXPECT_EQ(fs.count(Call::Pwrite), 0);
         const std::string text = out.text();
@@ -538,7 +520,7 @@ TEST(UpdateHeader, FailedHeaderWritesAreReportedAndUndone) {
         FaultInjectingFs fs;
         fs.fail(Call::Pwrite, 1, error);
         Capture out;
-        EXPECT_FALSE(korvane::update_header(path.c_str(), out.get(), fs));
+        EXPECT_FALSE(korvane::update_header(path.c_str(), out.file(), fs));
         EXPECT_EQ(out.text(), cannot_write + std::strerror(error) + "\n");
         EXPECT_EQ(lassynth::read_bytes(path), before);
     }
@@ -547,7 +529,7 @@ TEST(UpdateHeader, FailedHeaderWritesAreReportedAndUndone) {
         lassynth::write_bytes(path, before);
         PartialWriteFs fs(false);
         Capture out;
-        EXPECT_FALSE(korvane::update_header(path.c_str(), out.get(), fs));
+        EXPECT_FALSE(korvane::update_header(path.c_str(), out.file(), fs));
         EXPECT_EQ(out.text(), cannot_write + std::strerror(EIO) + "\n");
         EXPECT_EQ(lassynth::read_bytes(path), before);
     }
@@ -556,7 +538,7 @@ TEST(UpdateHeader, FailedHeaderWritesAreReportedAndUndone) {
         lassynth::write_bytes(path, before);
         PartialWriteFs fs(true);
         Capture out;
-        EXPECT_FALSE(korvane::update_header(path.c_str(), out.get(), fs));
+        EXPECT_FALSE(korvane::update_header(path.c_str(), out.file(), fs));
         EXPECT_EQ(out.text(), cannot_write + std::strerror(EIO) + "\n\nThe header of " + path +
                                   " may be damaged: restoring it failed: " + std::strerror(EIO) +
                                   "\n");
@@ -568,7 +550,7 @@ TEST(UpdateHeader, FailedHeaderWritesAreReportedAndUndone) {
         FaultInjectingFs fs;
         fs.shorten(Call::Pwrite, 1);
         Capture out;
-        EXPECT_TRUE(korvane::update_header(path.c_str(), out.get(), fs));
+        EXPECT_TRUE(korvane::update_header(path.c_str(), out.file(), fs));
         EXPECT_EQ(out.text(), updated_line(path));
         expect_statistics(lassynth::read_bytes(path), expected_for(points, f.header), "");
     }
@@ -587,7 +569,7 @@ TEST(UpdateHeader, FailedClosesAreReportedAndUndone) {
     lassynth::write_bytes(path, before);
     {
         Capture out;
-        ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), counting));
+        ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), counting));
     }
     const int closes = counting.count(Call::Close);
     const int opens = counting.count(Call::Open);
@@ -599,7 +581,7 @@ TEST(UpdateHeader, FailedClosesAreReportedAndUndone) {
         FaultInjectingFs fs;
         fs.fail(Call::Close, k, EIO);
         Capture out;
-        const bool updated = korvane::update_header(path.c_str(), out.get(), fs);
+        const bool updated = korvane::update_header(path.c_str(), out.file(), fs);
         const std::vector<std::byte> after = lassynth::read_bytes(path);
         if (k < closes) {
             EXPECT_TRUE(updated);
@@ -619,7 +601,7 @@ TEST(UpdateHeader, FailedClosesAreReportedAndUndone) {
         fs.fail(Call::Close, closes, EIO);
         fs.fail(Call::Open, opens + 1, EACCES);
         Capture out;
-        EXPECT_FALSE(korvane::update_header(path.c_str(), out.get(), fs));
+        EXPECT_FALSE(korvane::update_header(path.c_str(), out.file(), fs));
         EXPECT_EQ(out.text(),
                   "\nCannot close " + path + " after writing its header: " + std::strerror(EIO) +
                       "\n\nThe header of " + path +
@@ -634,13 +616,13 @@ TEST(UpdateHeader, OpenFailureForUpdate) {
     FaultInjectingFs counting;
     {
         Capture out;
-        ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), counting));
+        ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), counting));
     }
     lassynth::write_bytes(path, before);
     FaultInjectingFs fs;
     fs.fail(Call::Open, counting.count(Call::Open), EACCES);  // the last open is the update's
     Capture out;
-    EXPECT_FALSE(korvane::update_header(path.c_str(), out.get(), fs));
+    EXPECT_FALSE(korvane::update_header(path.c_str(), out.file(), fs));
     EXPECT_EQ(out.text(), "\nCannot open binary file " + path + " for header update\n\n");
     EXPECT_EQ(lassynth::read_bytes(path), before);
 }
@@ -673,7 +655,7 @@ TEST(UpdateHeader, RealSamplesAgreeWithTheirPoints) {
         const LAS12Header stored = header_of(before);
 
         Capture out;
-        ASSERT_TRUE(korvane::update_header(path.c_str(), out.get(), korvane::system_files()));
+        ASSERT_TRUE(korvane::update_header(path.c_str(), out.file(), korvane::system_files()));
         const std::vector<std::byte> after = lassynth::read_bytes(path);
         EXPECT_TRUE(only_statistics_changed(before, after));
 
