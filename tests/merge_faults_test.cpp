@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "captured_output.hpp"
 #include "fault_injecting_fs.hpp"
@@ -47,9 +48,28 @@ class MergeFaults : public ::testing::Test {
         return {status, out.text()};
     }
 
+    // How many faults this test injected, and how many of them the merge ran into; printed
+    // at its end so a run shows how many fault points were exercised.
+    void TearDown() override {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::printf("[fault points] %s: %d planned, %d exercised\n", name.c_str(), planned_,
+                    exercised_);
+        RecordProperty("fault_points_exercised", exercised_);
+    }
+
+    void tally(const FaultInjectingFs& fs) {
+        ++planned_;
+        if (fs.triggered()) ++exercised_;
+    }
+
     // Runs one merge with the fault planned in `fs` and checks the outcome.
     void check(FaultInjectingFs& fs, const std::string& what, bool must_fail) {
         SCOPED_TRACE(what);
+        struct Tally {
+            MergeFaults* self;
+            FaultInjectingFs& fs;
+            ~Tally() { self->tally(fs); }
+        } tally_at_end{this, fs};
         dir_.write_text("out.las", "the user's earlier merge");
         const Outcome o = merge(fs);
         const std::vector<std::string> files = list_dir(dir_.path());
@@ -83,6 +103,8 @@ class MergeFaults : public ::testing::Test {
         return fs.count(call);
     }
 
+    int planned_ = 0;
+    int exercised_ = 0;
     ScratchDir dir_;
     std::vector<Tile> tiles_;
     std::string list_, output_;
@@ -137,6 +159,7 @@ TEST_F(MergeFaults, ShortReadsAndWritesAreCompleted) {
             fs.shorten(call, i);
             dir_.write_text("out.las", "old");
             const Outcome o = merge(fs);
+            tally(fs);
             EXPECT_EQ(o.status, 0) << call_name(call) << " #" << i << o.printed;
             EXPECT_EQ(lassynth::read_bytes(output_), expected_) << call_name(call) << " #" << i;
         }
@@ -172,6 +195,7 @@ TEST_F(MergeFaults, KernelCopyErrorsAfterProgressAreNotRetriedBuffered) {
     fs.fail(Call::CopyFileRange, 3, EINVAL);
     dir_.write_text("out.las", "the user's earlier merge");
     const Outcome o = merge(fs);
+    tally(fs);
     EXPECT_EQ(o.status, -1);
     EXPECT_NE(o.printed.find("Cannot copy the points of " + tiles_[0].name + " into " + output_ +
                              ": Invalid argument\n"),

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -81,6 +82,7 @@ ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& 
         ::dup2(out.fd[1], 1);
         ::dup2(err.fd[1], 2);
         if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) _exit(127);
+        if (options.timeout_seconds > 0) ::alarm(options.timeout_seconds);
         if (options.file_size_limit) {
             const rlimit limit{*options.file_size_limit, *options.file_size_limit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -91,10 +93,34 @@ ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& 
     return collect(pid, out, err);
 }
 
-ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions& options) {
-    std::vector<std::string> argv{QUILLET_EXE};
+std::vector<std::string> quillet_command(const std::vector<std::string>& args, bool wrapped) {
+    std::vector<std::string> argv;
+    const char* wrapper = wrapped ? std::getenv("QUILLET_WRAPPER") : nullptr;
+    if (wrapper != nullptr) {
+        std::istringstream words(wrapper);
+        for (std::string w; words >> w;) argv.push_back(w);
+    }
+    // execve needs a path: a wrapper named without one is looked up in PATH here.
+    if (!argv.empty() && argv[0].find('/') == std::string::npos) {
+        const char* path = std::getenv("PATH");
+        std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+        for (std::string dir; std::getline(dirs, dir, ':');) {
+            const std::string candidate = dir + "/" + argv[0];
+            if (::access(candidate.c_str(), X_OK) == 0) {
+                argv[0] = candidate;
+                break;
+            }
+        }
+    }
+    argv.emplace_back(QUILLET_EXE);
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_child(argv, options);
+    return argv;
+}
+
+ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions& options) {
+    // A file-size limit would cut the wrapper's own log (and end it by SIGXFSZ), so runs under
+    // such a limit are not wrapped.
+    return run_child(quillet_command(args, !options.file_size_limit), options);
 }
 
 ChildResult run_in_child_impl(void (*body)(void*), void* context) {

@@ -21,12 +21,20 @@ struct ChildOptions {
     std::string working_dir;                // empty: the test's own
     std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE in bytes
     std::vector<std::string> extra_env;     // NAME=value entries added to the environment
+    unsigned timeout_seconds = 0;           // SIGALRM ends the child after this long; 0: never
 };
 
 ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& options = {});
 
-// Runs the built Quillet with the given arguments.
+// Runs the built Quillet with the given arguments. When QUILLET_WRAPPER is set in the
+// environment (for example to "valgrind --error-exitcode=99 --leak-check=full"), its words are
+// put in front of the command, so every test that runs Quillet runs it under that tool (except
+// runs under a file-size limit, which the tool's own log would hit).
 ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions& options = {});
+
+// The command line that run_quillet runs: the wrapper's words when `wrapped`, the built Quillet,
+// then `args`.
+std::vector<std::string> quillet_command(const std::vector<std::string>& args, bool wrapped = true);
 
 // Runs `body` in a forked child whose standard output is captured; for library functions that
 // end the process. The child exits with status 0 when `body` returns.

@@ -1,0 +1,261 @@
+// make_seeds: writes the seed corpora of the fuzz targets, one directory per target, from
+// synthetic LAS files and, when a samples directory is given, from real files cut down to a few
+// records.
+//
+//   make_seeds OUTPUT_DIR [SAMPLES_DIR]
+#include <Korvane_LiDAR.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "las_synth.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::byte>;
+
+class Corpus {
+  public:
+    Corpus(const fs::path& root, const std::string& target) : dir_(root / target) {
+        fs::create_directories(dir_);
+    }
+    void add(const Bytes& seed) {
+        lassynth::write_bytes((dir_ / ("seed-" + std::to_string(count_++))).string(), seed);
+    }
+    void add(std::string_view text) {
+        add(Bytes(reinterpret_cast<const std::byte*>(text.data()),
+                  reinterpret_cast<const std::byte*>(text.data()) + text.size()));
+    }
+    int count() const { return count_; }
+
+  private:
+    fs::path dir_;
+    int count_ = 0;
+};
+
+Bytes tile(std::uint8_t minor, std::uint8_t format, std::size_t points, std::uint32_t seed,
+           bool with_vlr = true) {
+    return lassynth::make_las(
+               minor, format,
+               lassynth::random_points(points, seed, static_cast<int>(seed) * 500, 0, 5000),
+               with_vlr)
+        .bytes();
+}
+
+Bytes joined(const std::vector<Bytes>& parts) {
+    static constexpr std::string_view kSeparator = "|QUILLET|";
+    Bytes out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            for (const char c : kSeparator) out.push_back(static_cast<std::byte>(c));
+        out.insert(out.end(), parts[i].begin(), parts[i].end());
+    }
+    return out;
+}
+
+template <typename T>
+T get(const Bytes& b, std::size_t at) {
+    T v;
+    std::memcpy(&v, b.data() + at, sizeof v);
+    return v;
+}
+
+template <typename T>
+void set(Bytes& b, std::size_t at, T v) {
+    std::memcpy(b.data() + at, &v, sizeof v);
+}
+
+// A real file cut down to `keep` records starting at record `first`, its header stating them.
+// Nothing when the file is not a LAS file of a handled type or its records start too far in.
+std::optional<Bytes> cut_sample(const Bytes& file, std::uint32_t first, std::uint32_t keep) {
+    if (file.size() < sizeof(LAS12Header) || std::memcmp(file.data(), "LASF", 4) != 0) return {};
+    const auto offset = get<std::uint32_t>(file, offsetof(LAS12Header, OffsetToData));
+    const auto length = get<std::uint16_t>(file, offsetof(LAS12Header, PointDataRecordLength));
+    const auto points = get<std::uint32_t>(file, offsetof(LAS12Header, NumberOfPointReturns));
+    if (offset < sizeof(LAS12Header) || offset > 8192 || length == 0) return {};
+    const std::uint64_t available =
+        (file.size() - std::min<std::size_t>(file.size(), offset)) / length;
+    const std::uint64_t start = std::min<std::uint64_t>({first, points, available});
+    const std::uint64_t n = std::min<std::uint64_t>({keep, points - start, available - start});
+    Bytes out(file.begin(), file.begin() + offset);
+    const auto from = file.begin() + static_cast<std::ptrdiff_t>(offset + start * length);
+    out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(n * length));
+    set<std::uint32_t>(out, offsetof(LAS12Header, NumberOfPointReturns),
+                       static_cast<std::uint32_t>(n));
+    return out;
+}
+
+void classify_seeds(Corpus& c, const std::vector<Bytes>& samples) {
+    for (std::uint8_t minor = 0; minor <= 2; ++minor)
+        for (std::uint8_t format = 0; format <= 3; ++format) {
+            Bytes b = tile(minor, format, 0, 1, false);
+            c.add(b);
+            b.resize(107);
+            set<std::uint16_t>(b, 105,
+                               static_cast<std::uint16_t>(b[105] == std::byte{20} ? 28 : 20));
+            c.add(b);
+        }
+    Bytes h = tile(2, 1, 0, 1, false);
+    for (const auto& [at, value] : {std::pair{24, 2}, {25, 3}, {104, 4}, {0, int{'X'}}}) {
+        Bytes b = h;
+        b[static_cast<std::size_t>(at)] = static_cast<std::byte>(value);
+        c.add(b);
+    }
+    for (const std::size_t cut : {3, 24, 25, 26, 104, 105, 106})
+        c.add(Bytes(h.begin(), h.begin() + cut));
+    for (const Bytes& s : samples)
+        c.add(Bytes(s.begin(), s.begin() + std::min<std::size_t>(s.size(), 227)));
+}
+
+void header_update_seeds(Corpus& c, const std::vector<Bytes>& samples) {
+    // The first byte: scan buffer size (bits 0 to 2) and injected failure (bits 3 to 5).
+    static constexpr std::uint8_t kControls[] = {0x07, 0x01, 0x1e, 0x21, 0x2e, 0x36, 0x3e, 0x46};
+    int i = 0;
+    for (std::uint8_t minor = 0; minor <= 2; ++minor)
+        for (std::uint8_t format = 0; format <= 3; ++format)
+            for (const std::size_t points : {0, 1, 7, 30}) {
+                Bytes b{static_cast<std::byte>(kControls[i++ % 8])};
+                const Bytes t =
+                    tile(minor, format, points, static_cast<std::uint32_t>(i), i % 2 == 0);
+                b.insert(b.end(), t.begin(), t.end());
+                if (points == 7) b.push_back(std::byte{0x5a});  // a partial record at the end
+                c.add(b);
+            }
+    for (const Bytes& s : samples)
+        if (const std::optional<Bytes> cut = cut_sample(s, 0, 12)) {
+            Bytes b{static_cast<std::byte>(kControls[i++ % 8])};
+            b.insert(b.end(), cut->begin(), cut->end());
+            c.add(b);
+        }
+}
+
+void merge_seeds(Corpus& c, const std::vector<Bytes>& samples) {
+    for (std::uint8_t minor = 0; minor <= 2; ++minor)
+        for (std::uint8_t format = 0; format <= (minor == 2 ? 3 : 1); ++format) {
+            const auto seed = static_cast<std::uint32_t>(minor * 4 + format);
+            c.add(joined({tile(minor, format, 5, seed), tile(minor, format, 3, seed + 1, false)}));
+            c.add(joined({tile(minor, format, 0, seed), tile(minor, format, 9, seed + 2),
+                          tile(minor, format, 4, seed + 3)}));
+        }
+    // Files that must be refused: different types, a different scale, a short file.
+    c.add(joined({tile(2, 1, 4, 1), tile(1, 1, 4, 2)}));
+    Bytes scaled = tile(2, 0, 4, 3);
+    set<double>(scaled, offsetof(LAS12Header, XScaleFactor), 0.001);
+    c.add(joined({tile(2, 0, 4, 4), scaled}));
+    Bytes short_file = tile(2, 0, 4, 5);
+    short_file.resize(short_file.size() - 3);
+    c.add(joined({tile(2, 0, 4, 6), short_file, tile(2, 0, 2, 7)}));
+    c.add(tile(2, 3, 6, 8));  // one file, listed twice
+    for (const Bytes& s : samples) {
+        const std::optional<Bytes> a = cut_sample(s, 0, 6);
+        const std::optional<Bytes> b = cut_sample(s, 6, 4);
+        if (a && b) c.add(joined({*a, *b}));
+    }
+}
+
+void argument_seeds(Corpus& c) {
+    for (const std::string_view s : {"",
+                                     "5",
+                                     "-5",
+                                     "5-",
+                                     "1-2",
+                                     "-.",
+                                     "3.",
+                                     ".5",
+                                     "-.5",
+                                     "0.5-",
+                                     ".",
+                                     "-",
+                                     "1.2.3",
+                                     "--1",
+                                     "+1",
+                                     "1e3",
+                                     " 1",
+                                     "12a",
+                                     "1,5",
+                                     "\xe9",
+                                     "Y",
+                                     "N",
+                                     "y",
+                                     "n",
+                                     "Yes",
+                                     "YN",
+                                     "n ",
+                                     "x.asc",
+                                     "tiles/dem01.asc",
+                                     "x.ASC",
+                                     "x.FLT",
+                                     "abc",
+                                     "x.txt",
+                                     "xasc",
+                                     "ab.asc"})
+        c.add(s);
+    using namespace std::string_view_literals;
+    c.add("x.flt\0\1"sv);  // the ".hdr" file can be opened
+    c.add("x.flt\0\0"sv);
+    c.add("tiles/dem01.flt\0\1"sv);
+}
+
+void quicksort_seeds(Corpus& c) {
+    const std::vector<std::int32_t> ints = {5, -3, 2, 2, 9, 0, -7,        4,        4,
+                                            1, 1,  7, 7, 7, 7, INT32_MIN, INT32_MAX};
+    const std::vector<double> doubles = {3, 1, std::nan(""), 2, 0, -0.0, 0.0, 1e300, -1e-300};
+    for (std::uint8_t function = 0; function < 4; ++function)
+        for (const std::uint8_t deep : {0, 1, 2, 15, 0xff}) {
+            Bytes b{static_cast<std::byte>(function << 1), static_cast<std::byte>(deep),
+                    std::byte{1}, std::byte{14}};
+            const auto* k = reinterpret_cast<const std::byte*>(ints.data());
+            b.insert(b.end(), k, k + ints.size() * 4);
+            c.add(b);
+            b.resize(4);
+            b[0] |= std::byte{1};
+            const auto* d = reinterpret_cast<const std::byte*>(doubles.data());
+            b.insert(b.end(), d, d + doubles.size() * 8);
+            c.add(b);
+        }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR [SAMPLES_DIR]\n");
+        return 2;
+    }
+    const fs::path root = argv[1];
+    std::vector<Bytes> samples;
+    if (argc == 3 && fs::is_directory(argv[2])) {
+        std::vector<fs::path> paths;
+        for (const auto& entry : fs::directory_iterator(argv[2]))
+            if (entry.path().extension() == ".las" &&
+                entry.file_size() <= (std::uintmax_t{8} << 20))
+                paths.push_back(entry.path());
+        std::sort(paths.begin(), paths.end());
+        for (const fs::path& p : paths) samples.push_back(lassynth::read_bytes(p.string()));
+    }
+
+    Corpus classify(root, "las_classify_fuzz"), update(root, "header_update_fuzz"),
+        merge(root, "merge_fuzz"), arguments(root, "argument_checks_fuzz"),
+        sorts(root, "quicksort_fuzz");
+    classify_seeds(classify, samples);
+    header_update_seeds(update, samples);
+    merge_seeds(merge, samples);
+    argument_seeds(arguments);
+    quicksort_seeds(sorts);
+    std::printf(
+        "seeds from %zu sample files: classify %d, header update %d, merge %d, "
+        "arguments %d, sorts %d\n",
+        samples.size(), classify.count(), update.count(), merge.count(), arguments.count(),
+        sorts.count());
+    return 0;
+}
