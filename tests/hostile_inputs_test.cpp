@@ -25,35 +25,15 @@ namespace {
 
 using testing_support::CapturedOutput;
 using testing_support::ChildResult;
+using testing_support::expect_refused;
 using testing_support::FaultInjectingFs;
 using testing_support::kBanner;
 using testing_support::list_dir;
 using testing_support::make_tile;
+using testing_support::run_quillet_in;
 using testing_support::ScratchDir;
 using testing_support::Tile;
 using testing_support::write_tiles;
-
-// Long enough for any of these runs, short enough that a hang fails the test rather than CI.
-constexpr unsigned kTimeoutSeconds = 120;
-
-ChildResult quillet_in(const ScratchDir& dir, const std::vector<std::string>& args) {
-    testing_support::ChildOptions options;
-    options.working_dir = dir.path();
-    options.timeout_seconds = kTimeoutSeconds;
-    return testing_support::run_quillet(args, options);
-}
-
-// A refused run: exit status 255 (not a signal, so not a hang ended by the alarm), the banner
-// and then exactly `message`, and nothing written.
-void expect_refused(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const std::string& message) {
-    const std::vector<std::string> before = list_dir(dir.path());
-    const ChildResult r = quillet_in(dir, args);
-    EXPECT_EQ(r.signal, 0) << "the run was ended by a signal (a hang ends by SIGALRM)";
-    EXPECT_EQ(r.exit_status, 255);
-    EXPECT_EQ(r.out, kBanner + message);
-    EXPECT_EQ(list_dir(dir.path()), before) << "a refused merge must write nothing";
-}
 
 std::vector<Tile> two_tiles() {
     return {make_tile("a.las", 2, 1, 40, 1), make_tile("b.las", 2, 1, 25, 2)};
@@ -292,7 +272,7 @@ TEST(HostileInputs, NonAsciiNamesMerge) {
                                make_tile("raw-\xff\xfe\x80.las", 2, 0, 10, 3)};
     const std::string list = write_tiles(dir, tiles);
     const std::string output = "sortie-\xc3\xa9-\xff.las";
-    const ChildResult r = quillet_in(dir, {list, output});
+    const ChildResult r = run_quillet_in(dir, {list, output});
     EXPECT_EQ(r.exit_status, 0) << r.out;
     EXPECT_NE(r.out.find("\n3 files to be merged into " + output + "\n"), std::string::npos);
     EXPECT_EQ(lassynth::read_bytes(dir / output), testing_support::expected_merge(tiles));
@@ -311,7 +291,7 @@ TEST(HostileInputs, TenThousandNames) {
     dir.write_text("list.txt", list);
 
     const auto start = std::chrono::steady_clock::now();
-    const ChildResult r = quillet_in(dir, {"list.txt", "out.las"});
+    const ChildResult r = run_quillet_in(dir, {"list.txt", "out.las"});
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("[10,000 names] merged in %.2f s\n", seconds);
@@ -330,7 +310,7 @@ TEST(HostileInputs, OutputInADirectoryNoOneMayWrite) {
     // Nobody, root included, may create files in /sys.
     ScratchDir dir;
     write_tiles(dir, two_tiles());
-    const ChildResult r = quillet_in(dir, {"list.txt", "/sys/quillet-out.las"});
+    const ChildResult r = run_quillet_in(dir, {"list.txt", "/sys/quillet-out.las"});
     EXPECT_EQ(r.exit_status, 255);
     EXPECT_NE(r.out.find("\n2 files to be merged into /sys/quillet-out.las\n"
                          "\nCannot open binary file /sys/quillet-out.las for writing\n"),
@@ -348,7 +328,7 @@ TEST(HostileInputs, OutputInAReadOnlyDirectory) {
     ASSERT_EQ(::mkdir((dir / "ro").c_str(), 0755), 0);
     dir.write_text("ro/out.las", "the user's earlier merge");
     ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
-    const ChildResult r = quillet_in(dir, {"list.txt", "ro/out.las"});
+    const ChildResult r = run_quillet_in(dir, {"list.txt", "ro/out.las"});
     EXPECT_EQ(r.exit_status, 255);
     EXPECT_NE(r.out.find("\nCannot open binary file ro/out.las for writing\n"), std::string::npos)
         << r.out;

@@ -13,29 +13,15 @@
 namespace {
 
 using testing_support::ChildResult;
+using testing_support::expect_refused;
 using testing_support::file_exists;
 using testing_support::kBanner;
 using testing_support::list_dir;
 using testing_support::make_tile;
+using testing_support::run_quillet_in;
 using testing_support::ScratchDir;
 using testing_support::Tile;
 using testing_support::write_tiles;
-
-ChildResult quillet_in(const ScratchDir& dir, const std::vector<std::string>& args) {
-    testing_support::ChildOptions options;
-    options.working_dir = dir.path();
-    return testing_support::run_quillet(args, options);
-}
-
-// A refused run: exit status 255, the banner then exactly `message`, and no file written.
-void expect_refused(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const std::string& message) {
-    const std::vector<std::string> before = list_dir(dir.path());
-    const ChildResult r = quillet_in(dir, args);
-    EXPECT_EQ(r.exit_status, 255);
-    EXPECT_EQ(r.out, kBanner + message);
-    EXPECT_EQ(list_dir(dir.path()), before) << "a refused merge must write nothing";
-}
 
 std::string progress(const std::vector<Tile>& tiles) {
     std::string text;
@@ -51,7 +37,7 @@ TEST(MergeCli, ArgumentCountOtherThanTwo) {
                                  "Usage:\nQuillet <ASCII List> <LAS Output>\n\n" + kBanner;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"list.txt"}, {"list.txt", "out.las", "extra"}}) {
-        const ChildResult r = quillet_in(dir, args);
+        const ChildResult r = run_quillet_in(dir, args);
         EXPECT_EQ(r.exit_status, 255);
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(r.err, "");
@@ -64,7 +50,7 @@ TEST(MergeCli, MergesTilesInListOrder) {
                                      make_tile("b.las", 2, 1, 7, 2),
                                      make_tile("c.las", 2, 1, 1000, 3)};
     const std::string list = write_tiles(dir, tiles);
-    const ChildResult r = quillet_in(dir, {list, "merged.las"});
+    const ChildResult r = run_quillet_in(dir, {list, "merged.las"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, std::string(kBanner) + "1307 points in all input .las files\n" +
                          "\n3 files to be merged into merged.las\n" + progress(tiles));
@@ -82,7 +68,7 @@ TEST(MergeCli, EveryTypeCodeMergesByteForByte) {
         // The 1.0 tiles carry the two-byte point data start signature before their points.
         const std::vector<Tile> tiles = {make_tile("x.las", c.minor, c.format, 50, 4),
                                          make_tile("y.las", c.minor, c.format, 60, 5)};
-        const ChildResult r = quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
+        const ChildResult r = run_quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
         EXPECT_EQ(r.exit_status, 0) << r.out;
         EXPECT_EQ(lassynth::read_bytes(dir / "m.las"), testing_support::expected_merge(tiles))
             << "1." << int{c.minor} << " format " << int{c.format};
@@ -101,7 +87,7 @@ TEST(MergeCli, CountsAndBoxOfTheMergedHeader) {
     };
     set_box(tiles[0].file.header, 0, 10, 0, 10, 0, 5);
     set_box(tiles[1].file.header, 5, 20, -3, 8, 1, 9);
-    const ChildResult r = quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
+    const ChildResult r = run_quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_NE(r.out.find("7 points in all input .las files\n"), std::string::npos);
 
@@ -129,7 +115,7 @@ TEST(MergeCli, InputsWithDifferentOffsetsToData) {
     Tile& gap = tiles[2];
     gap.file.between.insert(gap.file.between.end(), 100, std::byte{0x5A});
     gap.file.header.OffsetToData += 100;
-    const ChildResult r = quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
+    const ChildResult r = run_quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     const std::vector<std::byte> bytes = lassynth::read_bytes(dir / "m.las");
     EXPECT_EQ(bytes, testing_support::expected_merge(tiles));
@@ -144,7 +130,7 @@ TEST(MergeCli, ZeroPointInputsContributeNothing) {
     const std::vector<Tile> tiles = {make_tile("empty1.las", 2, 1, 0, 1),
                                      make_tile("full.las", 2, 1, 25, 2),
                                      make_tile("empty2.las", 2, 1, 0, 3)};
-    const ChildResult r = quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
+    const ChildResult r = run_quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(lassynth::read_bytes(dir / "m.las"), testing_support::expected_merge(tiles));
 }
@@ -154,7 +140,7 @@ TEST(MergeCli, SameFileListedTwiceIsMergedTwice) {
     const Tile t = make_tile("a.las", 2, 0, 10, 1);
     t.file.write(dir / "a.las");
     dir.write_text("list.txt", "a.las\ta.las");
-    const ChildResult r = quillet_in(dir, {"list.txt", "m.las"});
+    const ChildResult r = run_quillet_in(dir, {"list.txt", "m.las"});
     ASSERT_EQ(r.exit_status, 0) << r.out;
     EXPECT_EQ(lassynth::read_bytes(dir / "m.las"), testing_support::expected_merge({t, t}));
 }
@@ -233,7 +219,7 @@ TEST(MergeCli, SignedZeroOffsetsAreEqual) {
     std::vector<Tile> tiles = {make_tile("a.las", 2, 1, 5, 1), make_tile("b.las", 2, 1, 5, 2)};
     tiles[0].file.header.ZOffset = 0.0;
     tiles[1].file.header.ZOffset = -0.0;
-    const ChildResult r = quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
+    const ChildResult r = run_quillet_in(dir, {write_tiles(dir, tiles), "m.las"});
     EXPECT_EQ(r.exit_status, 0) << r.out;
 }
 
@@ -250,7 +236,7 @@ TEST(MergeCli, PointTotalAtTheSigned32BitLimitIsRefused) {
     // One point fewer passes the limit and warns about the size; the missing output directory
     // then stops the run before anything is copied.
     testing_support::write_sparse_las(dir / "rest.las", 2, 0, 147483646u);
-    const ChildResult r = quillet_in(dir, {"list.txt", "nowhere/out.las"});
+    const ChildResult r = run_quillet_in(dir, {"list.txt", "nowhere/out.las"});
     EXPECT_EQ(r.exit_status, 255);
     EXPECT_EQ(r.out, std::string(kBanner) + "2147483646 points in all input .las files\n" +
                          "\nWARNING: The output .las file will be 42949.673MB, which excceds the "
@@ -264,7 +250,7 @@ TEST(MergeCli, SizeWarningOfEightyMillionRecords) {
     testing_support::write_sparse_las(dir / "a.las", 2, 1, 40000000u);
     testing_support::write_sparse_las(dir / "b.las", 2, 1, 40000000u);
     dir.write_text("list.txt", "a.las b.las");
-    const ChildResult r = quillet_in(dir, {"list.txt", "nowhere/out.las"});
+    const ChildResult r = run_quillet_in(dir, {"list.txt", "nowhere/out.las"});
     EXPECT_NE(r.out.find("80000000 points in all input .las files\n\nWARNING: The output .las "
                          "file will be 2240.000MB, which excceds the 32-bit limit (2,147MB)\n\n"),
               std::string::npos)

@@ -24,9 +24,8 @@ using testing_support::write_tiles;
 ChildResult quillet_in(const ScratchDir& dir, const std::vector<std::string>& args,
                        std::optional<rlim_t> file_size_limit = std::nullopt) {
     testing_support::ChildOptions options;
-    options.working_dir = dir.path();
     options.file_size_limit = file_size_limit;
-    return testing_support::run_quillet(args, options);
+    return testing_support::run_quillet_in(dir, args, options);
 }
 
 std::vector<Tile> two_tiles() {

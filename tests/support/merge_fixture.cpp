@@ -1,6 +1,7 @@
 #include "merge_fixture.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -64,6 +65,23 @@ void write_sparse_las(const std::string& path, std::uint8_t minor, std::uint8_t 
     const off_t size = static_cast<off_t>(f.header.OffsetToData) +
                        static_cast<off_t>(points) * f.header.PointDataRecordLength;
     if (::truncate(path.c_str(), size) != 0) throw std::runtime_error("truncate " + path);
+}
+
+ChildResult run_quillet_in(const ScratchDir& dir, const std::vector<std::string>& args,
+                           ChildOptions options) {
+    options.working_dir = dir.path();
+    if (options.timeout_seconds == 0) options.timeout_seconds = 120;
+    return run_quillet(args, options);
+}
+
+void expect_refused(const ScratchDir& dir, const std::vector<std::string>& args,
+                    const std::string& message) {
+    const std::vector<std::string> before = list_dir(dir.path());
+    const ChildResult r = run_quillet_in(dir, args);
+    EXPECT_EQ(r.signal, 0) << "the run was ended by a signal (a hang ends by SIGALRM)";
+    EXPECT_EQ(r.exit_status, 255);
+    EXPECT_EQ(r.out, kBanner + message);
+    EXPECT_EQ(list_dir(dir.path()), before) << "a refused merge must write nothing";
 }
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.hpp"
 #include "las_synth.hpp"
 #include "scratch_dir.hpp"
 
@@ -35,5 +36,15 @@ std::vector<std::byte> expected_merge(const std::vector<Tile>& tiles);
 // data is a hole: large inputs that take no disk space.
 void write_sparse_las(const std::string& path, std::uint8_t minor, std::uint8_t format,
                       std::uint32_t points);
+
+// Runs the built Quillet with `dir` as its working directory. A run that hangs is ended by
+// SIGALRM after two minutes, so it fails its test instead of stalling the suite.
+ChildResult run_quillet_in(const ScratchDir& dir, const std::vector<std::string>& args,
+                           ChildOptions options = {});
+
+// Expects a refused run: exit status 255 (not a signal), the banner and then exactly `message`
+// on standard output, and nothing written in `dir`.
+void expect_refused(const ScratchDir& dir, const std::vector<std::string>& args,
+                    const std::string& message);
 
 }  // namespace testing_support
