@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "quicksort_reference.hpp"
+
 namespace {
 
 constexpr std::int32_t kMin32 = std::numeric_limits<std::int32_t>::min();
@@ -27,48 +29,8 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // ---- Reference -------------------------------------------------------------------------------
 
-// How deeply the reference's calls nest, and how much stack that nesting spans.
-struct Depth {
-    int current = 0;
-    int max = 0;
-    std::uintptr_t outermost_frame = 0;
-    std::uintptr_t deepest_frame = 0;
-
-    void enter(std::uintptr_t frame) {
-        if (++current == 1) outermost_frame = deepest_frame = frame;
-        max = std::max(max, current);
-        deepest_frame = std::min(deepest_frame, frame);
-    }
-    std::size_t stack_bytes() const { return outermost_frame - deepest_frame; }
-};
-
-// The algorithm as written: middle pivot copied once, strict comparisons with the bound checks,
-// exchange while i <= j, then the lower sub-range by a nested call and the upper one by
-// continuing in this invocation. `depth` records how deeply the calls nest.
-template <typename Key>
-void reference_qs(Key* p, std::int32_t left, std::int32_t right, std::int32_t* p_ind,
-                  Depth& depth) {
-    depth.enter(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
-    for (;;) {
-        const Key v = p[(left + right) / 2];
-        std::int32_t i = left;
-        std::int32_t j = right;
-        do {
-            while (p[i] < v && i < right) i++;
-            while (p[j] > v && j > left) j--;
-            if (i <= j) {
-                std::swap(p[i], p[j]);
-                std::swap(p_ind[i], p_ind[j]);
-                i++;
-                j--;
-            }
-        } while (i <= j);
-        if (left < j) reference_qs(p, left, j, p_ind, depth);
-        if (!(i < right)) break;
-        left = i;
-    }
-    --depth.current;
-}
+using testing_support::Depth;
+using testing_support::reference_qs;
 
 // ---- The functions under test, by key type ---------------------------------------------------
 
@@ -144,8 +106,7 @@ void expect_same(const Arrays<Key>& actual, const Arrays<Key>& expected, const s
 
 template <typename Key>
 Arrays<Key> reference_sorted(Arrays<Key> a) {
-    Depth depth;
-    if (a.size() > 0) reference_qs(a.keys.data(), 0, a.size() - 1, a.ind.data(), depth);
+    if (a.size() > 0) reference_qs(a.keys.data(), 0, a.size() - 1, a.ind.data());
     return a;
 }
 
@@ -338,8 +299,7 @@ TYPED_TEST(Quicksort, WorkersSortOnlyTheirRange) {
         for (const auto& [left, right] : {std::pair{0, 599}, {1, 598}, {250, 251}, {17, 403}}) {
             // The reference sorts left .. right of the same arrays.
             Arrays<Key> expected = input;
-            Depth depth;
-            reference_qs(expected.keys.data(), left, right, expected.ind.data(), depth);
+            reference_qs(expected.keys.data(), left, right, expected.ind.data());
             const std::string what =
                 std::string(shape_name) + " " + std::to_string(left) + ".." + std::to_string(right);
             Arrays<Key> a = input;
@@ -443,7 +403,7 @@ TYPED_TEST(Quicksort, WorstCaseInputSortsOnASmallStack) {
     Arrays<Key> expected = input;
     Depth depth;
     run_with_stack(512u << 20, [&] {
-        reference_qs(expected.keys.data(), 0, expected.size() - 1, expected.ind.data(), depth);
+        reference_qs(expected.keys.data(), 0, expected.size() - 1, expected.ind.data(), &depth);
     });
     EXPECT_EQ(depth.max, kWorstCaseKeys - 1);
     // The stack that nesting spans, measured between the outermost and the deepest call.

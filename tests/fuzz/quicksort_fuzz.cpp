@@ -16,32 +16,11 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "quicksort_reference.hpp"
 
 namespace {
 
-// The algorithm as written: middle pivot value copied once, scans bounded by the range, exchange
-// while i <= j, then the lower sub-range by a nested call and the upper one by continuing here.
-template <typename Key>
-void reference_qs(Key* p, std::int32_t left, std::int32_t right, std::int32_t* p_ind) {
-    for (;;) {
-        const Key v = p[(left + right) / 2];
-        std::int32_t i = left;
-        std::int32_t j = right;
-        do {
-            while (p[i] < v && i < right) i++;
-            while (p[j] > v && j > left) j--;
-            if (i <= j) {
-                std::swap(p[i], p[j]);
-                std::swap(p_ind[i], p_ind[j]);
-                i++;
-                j--;
-            }
-        } while (i <= j);
-        if (left < j) reference_qs(p, left, j, p_ind);
-        if (!(i < right)) return;
-        left = i;
-    }
-}
+using testing_support::reference_qs;
 
 template <typename Key>
 bool same_bits(const std::vector<Key>& a, const std::vector<Key>& b) {
