@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-          pkg-config groff-base)
+          pkgconf groff-base)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
