@@ -38,20 +38,7 @@ void write_marked_input(const std::string& path, char tag) {
 }
 
 pid_t start_quillet(const std::string& dir, const std::string& list, const std::string& output) {
-    const std::vector<std::string> command = testing_support::quillet_command({list, output});
-    std::vector<char*> argv;
-    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        if (::chdir(dir.c_str()) != 0) _exit(126);
-        ::alarm(300);
-        ::execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
+    return testing_support::start_quillet({list, output}, dir);
 }
 
 int wait_exit_status(pid_t pid) {

@@ -47,26 +47,7 @@ class RunningMerge : public ::testing::Test {
     // Starts Quillet in the scratch directory, with SIGHUP ignored when `ignore_hangup`, as
     // nohup starts a program. Its output goes to /dev/null; an alarm ends it should it hang.
     pid_t start(bool ignore_hangup) {
-        const std::vector<std::string> command =
-            testing_support::quillet_command({"list.txt", "out.las"});
-        std::vector<char*> argv;
-        for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            if (::chdir(dir_.path().c_str()) != 0) _exit(126);
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            if (ignore_hangup) std::signal(SIGHUP, SIG_IGN);
-            ::alarm(300);
-            ::execv(argv[0], argv.data());
-            _exit(127);
-        }
-        return pid;
+        return testing_support::start_quillet({"list.txt", "out.las"}, dir_.path(), ignore_hangup);
     }
 
     // Waits until a temporary output appears in the directory; false after `seconds` without.

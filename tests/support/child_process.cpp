@@ -123,6 +123,31 @@ ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions
     return run_child(quillet_command(args, !options.file_size_limit), options);
 }
 
+pid_t start_quillet(const std::vector<std::string>& args, const std::string& working_dir,
+                    bool ignore_hangup) {
+    const std::vector<std::string> command = quillet_command(args);
+    std::vector<char*> argv;
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (::chdir(working_dir.c_str()) != 0) _exit(126);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (ignore_hangup) std::signal(SIGHUP, SIG_IGN);
+        ::alarm(300);
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 ChildResult run_in_child_impl(void (*body)(void*), void* context) {
     Pipe out, err;
     std::fflush(nullptr);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -35,6 +36,12 @@ ChildResult run_quillet(const std::vector<std::string>& args, const ChildOptions
 // The command line that run_quillet runs: the wrapper's words when `wrapped`, the built Quillet,
 // then `args`.
 std::vector<std::string> quillet_command(const std::vector<std::string>& args, bool wrapped = true);
+
+// Starts the built Quillet in the background with `working_dir` as its working directory, its
+// output discarded and no signal blocked; SIGHUP is ignored when `ignore_hangup`, as nohup starts
+// a program, and an alarm ends it should it hang for five minutes. Returns its process id.
+pid_t start_quillet(const std::vector<std::string>& args, const std::string& working_dir,
+                    bool ignore_hangup = false);
 
 // Runs `body` in a forked child whose standard output is captured; for library functions that
 // end the process. The child exits with status 0 when `body` returns.
