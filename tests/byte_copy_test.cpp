@@ -99,31 +99,26 @@ TEST_F(ByteCopy, NoBufferOfOneRecord) {
 }
 
 TEST_F(ByteCopy, FailuresCarryTheirCause) {
-    {
+    struct Case {
+        bool buffered;  // the kernel copy is unavailable, so the buffer is used
+        Call failing;
+        int error;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {false, Call::CopyFileRange, ENOSPC, Kind::CopyFailed},
+        {true, Call::Pread, EIO, Kind::ReadFailed},
+        {true, Call::Pwrite, EDQUOT, Kind::WriteFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_support::call_name(c.failing));
         FaultInjectingFs fs;
-        fs.fail(Call::CopyFileRange, 1, ENOSPC);
+        if (c.buffered) fs.fail_always(Call::CopyFileRange, EXDEV);
+        fs.fail(c.failing, 1, c.error);
         CopyBuffer buffer;
         const CopyOutcome o = quillet::copy_bytes(fs, in_.get(), 0, out_.get(), 0, 100, 20, buffer);
-        EXPECT_EQ(o.kind, Kind::CopyFailed);
-        EXPECT_EQ(o.error, ENOSPC);
-    }
-    {
-        FaultInjectingFs fs;
-        fs.fail_always(Call::CopyFileRange, EXDEV);
-        fs.fail(Call::Pread, 1, EIO);
-        CopyBuffer buffer;
-        const CopyOutcome o = quillet::copy_bytes(fs, in_.get(), 0, out_.get(), 0, 100, 20, buffer);
-        EXPECT_EQ(o.kind, Kind::ReadFailed);
-        EXPECT_EQ(o.error, EIO);
-    }
-    {
-        FaultInjectingFs fs;
-        fs.fail_always(Call::CopyFileRange, EXDEV);
-        fs.fail(Call::Pwrite, 1, EDQUOT);
-        CopyBuffer buffer;
-        const CopyOutcome o = quillet::copy_bytes(fs, in_.get(), 0, out_.get(), 0, 100, 20, buffer);
-        EXPECT_EQ(o.kind, Kind::WriteFailed);
-        EXPECT_EQ(o.error, EDQUOT);
+        EXPECT_EQ(o.kind, c.kind);
+        EXPECT_EQ(o.error, c.error);
     }
 }
 

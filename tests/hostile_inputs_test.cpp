@@ -251,6 +251,19 @@ TEST_F(ChangingInputs, HeaderRewrittenBeforeItsCopy) {
                               " not written\n");
 }
 
+TEST_F(ChangingInputs, RecordLengthRewrittenBeforeItsCopy) {
+    // Its header now states shorter records, which its bytes can still hold: its records would
+    // no longer be those the merged header describes.
+    ChangingFs fs(first_copy, [&] {
+        lassynth::LasFile changed = tiles_[1].file;
+        changed.header.PointDataRecordLength = 20;
+        changed.write(victim_);
+    });
+    const auto result = merge(fs);
+    ASSERT_TRUE(fs.changed());
+    expect_failed(result, "\n" + victim_ + " changed while it was being merged\n");
+}
+
 // ---- Names ---------------------------------------------------------------------------------
 
 TEST(HostileInputs, NamesWithBlanksCannotBeListed) {
