@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cctype>
@@ -29,16 +30,21 @@ std::optional<std::vector<std::string>> read_list(const std::string& listName, s
         std::fprintf(out, "\nCannot open input ASCII file %s for reading\n", listName.c_str());
         return std::nullopt;
     };
-    korvane::UniqueFd fd(fs, fs.open(listName.c_str(), O_RDONLY | O_CLOEXEC, 0));
-    if (!fd.valid()) return cannot_open();
-    struct stat st {};
-    if (fs.fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return cannot_open();
+    korvane::UniqueFd owned;
+    int fd = STDIN_FILENO;  // not ours to close
+    if (!is_standard_input(listName)) {
+        owned = korvane::UniqueFd(fs, fs.open(listName.c_str(), O_RDONLY | O_CLOEXEC, 0));
+        if (!owned.valid()) return cannot_open();
+        struct stat st {};
+        if (fs.fstat(owned.get(), &st) != 0 || S_ISDIR(st.st_mode)) return cannot_open();
+        fd = owned.get();
+    }
 
     std::vector<std::string> names;
     std::string name;
     std::array<char, 65536> chunk;
     for (;;) {
-        const ssize_t got = fs.read(fd.get(), chunk.data(), chunk.size());
+        const ssize_t got = fs.read(fd, chunk.data(), chunk.size());
         if (got < 0) {
             if (errno == EINTR) continue;
             std::fprintf(out, "\nCannot read input ASCII file %s: %s\n", listName.c_str(),

@@ -10,9 +10,14 @@
 
 namespace quillet {
 
+// The list name that stands for standard input.
+inline bool is_standard_input(const std::string& listName) {
+    return listName == "-";
+}
+
 // The names listed in the file, in order. Names are used as they are written; each may be as
 // long as the system's path limit allows. Prints a message and returns nothing when the file
-// cannot be read or holds a name that no path can be.
+// cannot be read or holds a name that no path can be. The list "-" is read from standard input.
 std::optional<std::vector<std::string>> read_list(const std::string& listName, std::FILE* out,
                                                   korvane::FileSystem& fs);
 

@@ -1,7 +1,9 @@
 #include "merge_driver.hpp"
 
+#include "command_line.hpp"
 #include "credits.hpp"
 #include "file_checks.hpp"
+#include "help_text.hpp"
 #include "input_checks.hpp"
 #include "merge_job.hpp"
 #include "merged_file_writer.hpp"
@@ -18,14 +20,26 @@ void usage(std::FILE* out) {
 
 int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& fs) {
     constexpr int kFailure = -1;
-    if (args.size() != 3) {
-        std::fputs("\nMissing, or excessive number of, arguments\n", out);
-        usage(out);
-        return kFailure;
+    const CommandLine command = parse_command_line(args);
+    switch (command.action) {
+        case CommandLine::Action::Help:
+            print_help(out);
+            return 0;
+        case CommandLine::Action::Version:
+            print_version(out);
+            return 0;
+        case CommandLine::Action::Refuse:
+            if (!command.unknownOption.empty())
+                std::fprintf(out, "\nUnknown option %s\n", command.unknownOption.c_str());
+            std::fputs("\nMissing, or excessive number of, arguments\n", out);
+            usage(out);
+            return kFailure;
+        case CommandLine::Action::Merge:
+            break;
     }
     MergeJob job;
-    job.listName = args[1];
-    job.outputName = args[2];
+    job.listName = command.listName;
+    job.outputName = command.outputName;
 
     korvane::credits(out);
     if (!checkInput(job, out, fs)) return kFailure;

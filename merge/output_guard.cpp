@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "file_checks.hpp"
+#include "list_file.hpp"
 
 namespace quillet {
 namespace {
@@ -21,7 +22,7 @@ bool output_is_distinct(const MergeJob& job, std::FILE* out, korvane::FileSystem
         struct stat st {};
         return fs.stat(name.c_str(), &st) == 0 && same_file(st, output);
     };
-    bool clash = is_output(job.listName);
+    bool clash = !is_standard_input(job.listName) && is_output(job.listName);
     for (const std::string& name : job.names) clash = clash || is_output(name);
     if (clash) {
         korvane::error_msg(3, job.outputName.c_str(), out);

@@ -60,7 +60,9 @@ lint "$quillet"
 lint "$library"
 # error_msg(2, ...), "File ... already exists", is never printed by the merge tool.
 echo 'already exists' >"$ignored"
-quotes_messages "$quillet" "$source_dir"/merge/*.cpp "$source_dir/lidar/src/credits.cpp" \
+# The help text (merge/help_text.cpp) is the help, not a message: the page describes it instead.
+quotes_messages "$quillet" $(ls "$source_dir"/merge/*.cpp | grep -v '/help_text\.cpp$') \
+    "$source_dir/lidar/src/credits.cpp" \
     "$source_dir/lidar/src/file_checks.cpp" "$source_dir/lidar/src/las_classify.cpp"
 : >"$ignored"
 quotes_messages "$library" "$source_dir"/lidar/src/*.cpp

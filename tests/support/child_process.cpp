@@ -75,10 +75,21 @@ ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& 
     for (std::string& e : env_storage) env.push_back(e.data());
     env.push_back(nullptr);
 
+    // The whole text goes into the pipe before the child starts, so it must fit the pipe.
+    Pipe in;
+    if (options.stdin_text) {
+        const std::string& text = *options.stdin_text;
+        if (text.size() > 65536 ||
+            ::write(in.fd[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            throw std::runtime_error("standard input text does not fit a pipe");
+        in.close_end(1);
+    }
+
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
+        if (options.stdin_text) ::dup2(in.fd[0], 0);
         ::dup2(out.fd[1], 1);
         ::dup2(err.fd[1], 2);
         if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) _exit(127);

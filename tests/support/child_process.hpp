@@ -23,6 +23,7 @@ struct ChildOptions {
     std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE in bytes
     std::vector<std::string> extra_env;     // NAME=value entries added to the environment
     unsigned timeout_seconds = 0;           // SIGALRM ends the child after this long; 0: never
+    std::optional<std::string> stdin_text;  // fed through a pipe (up to 64 KiB); else inherited
 };
 
 ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& options = {});

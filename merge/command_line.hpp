@@ -1,0 +1,41 @@
+// The command line of Quillet: the classic `Quillet <ASCII List> <LAS Output>`, and the options
+// that come before the two names.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quillet {
+
+struct CommandLine {
+    enum class Action {
+        Merge,    // merge the files of `listName` into `outputName`
+        Help,     // print the help and succeed
+        Version,  // print the version and succeed
+        Refuse,   // print the argument-count message (after naming `unknownOption`, if any)
+    };
+    Action action = Action::Merge;
+    std::string listName;  // "-" means standard input
+    std::string outputName;
+    std::string unknownOption;  // the argument that was not a known option, when refused for it
+};
+
+// Reads the arguments (program name first). Exactly two arguments, neither of them a known
+// option nor "--", are the list and the output, whatever they begin with. Otherwise options come
+// first and "--" ends them; an argument that begins with '-' (other than "-" itself) before that is
+// an option, and exactly two names must follow the options.
+CommandLine parse_command_line(std::span<const char* const> args);
+
+// An option Quillet knows: its names, what it does to the command line, and its help line.
+struct Option {
+    std::string_view long_name;
+    std::string_view short_name;  // empty when there is none
+    void (*apply)(CommandLine&);
+    std::string_view help;
+};
+
+// Every option, in the order the help lists them.
+std::span<const Option> known_options();
+
+}  // namespace quillet

@@ -1,0 +1,46 @@
+#include "help_text.hpp"
+
+#include <string>
+
+#include "command_line.hpp"
+
+namespace quillet {
+
+void print_help(std::FILE* out) {
+    std::fputs(
+        "Usage: Quillet [OPTION]... <ASCII List> <LAS Output>\n"
+        "\n"
+        "Merges the LAS point-cloud files named in <ASCII List> into the one file <LAS Output>.\n"
+        "The inputs are LAS 1.0, 1.1 or 1.2 files with point formats 0 to 3, all of one version\n"
+        "and format, with the same scale factors, offsets and record length. The merged header\n"
+        "sums their point counts and encloses their bounding boxes; their point records follow\n"
+        "it, byte for byte, in list order. Nothing is written until every check has passed, the\n"
+        "output is renamed into place only when complete, and after a failure nothing is left\n"
+        "behind and an existing output is kept as it was.\n"
+        "\n"
+        "The list is plain text: the names of the input files, separated by blanks, tabs or\n"
+        "line ends. A list named - is read from standard input.\n"
+        "\n"
+        "Options:\n",
+        out);
+    for (const Option& o : known_options()) {
+        const std::string names = o.short_name.empty()
+                                      ? "    " + std::string(o.long_name)
+                                      : std::string(o.short_name) + ", " + std::string(o.long_name);
+        std::fprintf(out, "  %-16s %.*s\n", names.c_str(), static_cast<int>(o.help.size()),
+                     o.help.data());
+    }
+    std::fputs(
+        "  --               end the options: the two names follow, even if they begin with -\n"
+        "\n"
+        "Exit status:\n"
+        "  0    the merge is complete, or the help or the version was printed\n"
+        "  255  the merge was refused or failed; the message on standard output says why\n",
+        out);
+}
+
+void print_version(std::FILE* out) {
+    std::fputs("Quillet " QUILLET_VERSION "\n", out);
+}
+
+}  // namespace quillet
