@@ -1,0 +1,94 @@
+#include "laz_decoder.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "child_process.hpp"
+#include "scratch_dir.hpp"
+
+namespace testing_support {
+namespace {
+
+const std::string kLazDir = std::string(TESTS_SOURCE_DIR) + "/laz";
+const std::string kScript = kLazDir + "/decode_points.js";
+const std::string kPackage = kLazDir + "/node_modules/laz-perf/package.json";
+constexpr const char* kVersion = "\"version\": \"0.0.6\"";
+
+// A decode of a few hundred megabytes takes tens of seconds; a hung one fails the test.
+constexpr unsigned kTimeoutSeconds = 600;
+
+// execve needs a path: node (or nodejs, its older Debian name) is looked up in PATH.
+std::string find_node() {
+    const char* path = std::getenv("PATH");
+    for (const char* name : {"node", "nodejs"}) {
+        std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+        for (std::string dir; std::getline(dirs, dir, ':');) {
+            const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+    }
+    return {};
+}
+
+std::string first_line(const std::string& text) {
+    const std::size_t end = text.find('\n');
+    return text.substr(0, end);
+}
+
+}  // namespace
+
+std::string laz_decoder_unavailable() {
+    if (find_node().empty()) return "node is not installed (Debian package nodejs)";
+    std::ifstream package(kPackage);
+    if (!package)
+        return "laz-perf is not installed in " + kLazDir +
+               "/node_modules: run tools/install-lazperf.sh";
+    const std::string text{std::istreambuf_iterator<char>(package), {}};
+    if (text.find(kVersion) == std::string::npos)
+        return "the laz-perf in " + kLazDir +
+               "/node_modules is not version 0.0.6: run tools/install-lazperf.sh";
+    return {};
+}
+
+std::optional<std::vector<std::byte>> decode_laz_records(const std::string& path,
+                                                         std::string& error) {
+    if (const std::string why = laz_decoder_unavailable(); !why.empty()) {
+        error = why;
+        return std::nullopt;
+    }
+    const ScratchDir dir;
+    const std::string out = dir / "records.bin";
+    ChildOptions options;
+    options.timeout_seconds = kTimeoutSeconds;
+    const ChildResult run = run_child({find_node(), kScript, path, out}, options);
+    if (run.signal != 0) {
+        error = "the LAZ decoder was ended by signal " + std::to_string(run.signal);
+        return std::nullopt;
+    }
+    if (run.exit_status != 0) {
+        error = run.err.empty()
+                    ? "the LAZ decoder exited with status " + std::to_string(run.exit_status)
+                    : first_line(run.err);
+        return std::nullopt;
+    }
+    std::ifstream f(out, std::ios::binary | std::ios::ate);
+    if (!f) {
+        error = "the LAZ decoder wrote no " + out;
+        return std::nullopt;
+    }
+    std::vector<std::byte> records(static_cast<std::size_t>(f.tellg()));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(records.data()), static_cast<std::streamsize>(records.size()));
+    if (!f) {
+        error = "cannot read " + out;
+        return std::nullopt;
+    }
+    error.clear();
+    return records;
+}
+
+}  // namespace testing_support
