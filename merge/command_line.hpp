@@ -19,6 +19,7 @@ struct CommandLine {
     std::string listName;  // "-" means standard input
     std::string outputName;
     std::string unknownOption;  // the argument that was not a known option, when refused for it
+    bool extended = false;      // --extended: LAS 1.3 and 1.4, more point formats, and LAZ
 };
 
 // Reads the arguments (program name first). Exactly two arguments, neither of them a known

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "extended_checks.hpp"
 #include "input_file.hpp"
 #include "las_classify.hpp"
 #include "list_file.hpp"
@@ -23,7 +24,7 @@ std::optional<LAS12Header> header_of(const std::string& name, const char* open_f
 
 }  // namespace
 
-bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints) {
     std::optional<std::vector<std::string>> names = read_list(job.listName, out, fs);
     if (!names) return false;
     job.names = std::move(*names);
@@ -35,6 +36,7 @@ bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
         job.LASType = korvane::check_las(name.c_str(), out, fs);
         if (job.LASType <= 0) {
             std::fprintf(out, "%s (listed in %s) is not a valid LAS file\n", name.c_str(), list);
+            hint_extended(name, hints, fs);
             return false;
         }
         ++job.LASCount;

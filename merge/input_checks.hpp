@@ -11,8 +11,9 @@ namespace quillet {
 
 // Reads the list, classifies every listed file and sets job.names, job.LASCount and
 // job.LASType. False, after a message, when a file is not a handled LAS file, when the types
-// differ, or when fewer than two files are listed.
-bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs);
+// differ, or when fewer than two files are listed. A refused file that `Quillet --extended`
+// would merge gets a line on `hints` that says so, unless `hints` is null.
+bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints = nullptr);
 
 // Compares each file's scale factors, offsets and record length with the first file's, and
 // checks that each file holds what its header states. False, after a message naming the first

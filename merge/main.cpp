@@ -7,7 +7,7 @@
 int main(int argc, char** argv) {
     const int status =
         quillet::run(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), stdout,
-                     korvane::system_files());
+                     korvane::system_files(), stderr);
     std::fflush(stdout);
     return status;
 }

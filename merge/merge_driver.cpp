@@ -2,13 +2,16 @@
 
 #include "command_line.hpp"
 #include "credits.hpp"
+#include "extended_checks.hpp"
 #include "file_checks.hpp"
 #include "help_text.hpp"
 #include "input_checks.hpp"
+#include "input_description.hpp"
 #include "merge_job.hpp"
 #include "merged_file_writer.hpp"
 #include "merged_header.hpp"
 #include "output_guard.hpp"
+#include "output_layout.hpp"
 
 namespace quillet {
 
@@ -18,7 +21,43 @@ void usage(std::FILE* out) {
     korvane::credits(out);
 }
 
-int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& fs) {
+namespace {
+
+// The classic merge: LAS 1.0 to 1.2 with point formats 0 to 3.
+bool merge_classic(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints) {
+    if (!checkInput(job, out, fs, hints)) return false;
+    if (korvane::check_file_extension(job.outputName.c_str(), "las", out) < 0) {
+        std::fputs("\nOutput file should have .las extension\n", out);
+        return false;
+    }
+    if (!output_is_distinct(job, out, fs)) return false;
+    if (!check_scale_offset_recordlength_consistency(job, out, fs)) return false;
+    if (!calc_output_filesize_and_attributes(job, out, fs)) return false;
+
+    std::fprintf(out, "\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str());
+    return write_merged_file(job, classic_layout(job), describe_classic, out, fs);
+}
+
+// The extended merge: LAS 1.0 to 1.4, point formats 0 to 3 and 6 to 8, extra bytes, and LAZ,
+// whose chunks are copied without being decompressed.
+bool merge_extended(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+    if (!check_extended_inputs(job, out, fs)) return false;
+    const char* extension = job.inputs.front().compressed ? "laz" : "las";
+    if (korvane::check_file_extension(job.outputName.c_str(), extension, out) < 0) {
+        std::fprintf(out, "\nOutput file should have .%s extension\n", extension);
+        return false;
+    }
+    if (!output_is_distinct(job, out, fs)) return false;
+    if (!check_extended_total(job, out)) return false;
+
+    std::fprintf(out, "\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str());
+    return write_merged_file(job, extended_layout(job), describe_extended, out, fs);
+}
+
+}  // namespace
+
+int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& fs,
+        std::FILE* hints) {
     constexpr int kFailure = -1;
     const CommandLine command = parse_command_line(args);
     switch (command.action) {
@@ -42,18 +81,9 @@ int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& 
     job.outputName = command.outputName;
 
     korvane::credits(out);
-    if (!checkInput(job, out, fs)) return kFailure;
-    if (korvane::check_file_extension(job.outputName.c_str(), "las", out) < 0) {
-        std::fputs("\nOutput file should have .las extension\n", out);
-        return kFailure;
-    }
-    if (!output_is_distinct(job, out, fs)) return kFailure;
-    if (!check_scale_offset_recordlength_consistency(job, out, fs)) return kFailure;
-    if (!calc_output_filesize_and_attributes(job, out, fs)) return kFailure;
-
-    std::fprintf(out, "\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str());
-    if (!write_merged_file(job, out, fs)) return kFailure;
-    return 0;
+    const bool merged =
+        command.extended ? merge_extended(job, out, fs) : merge_classic(job, out, fs, hints);
+    return merged ? 0 : kFailure;
 }
 
 }  // namespace quillet

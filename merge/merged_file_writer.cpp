@@ -6,9 +6,11 @@
 #include <optional>
 
 #include "byte_copy.hpp"
+#include "full_io.hpp"
 #include "input_file.hpp"
 #include "las_header.hpp"
 #include "temporary_output.hpp"
+#include "unique_fd.hpp"
 
 namespace quillet {
 namespace {
@@ -44,33 +46,50 @@ bool report(const CopyOutcome& outcome, const std::string& input, const std::str
     return false;
 }
 
-// Reads the input's header again, checks that the input still holds what the checks saw, and
-// copies its point records to `out_at`. Returns the number of bytes copied, or nothing after a
-// message.
-std::optional<std::uint64_t> copy_points(const std::string& name, int output_fd, off_t out_at,
-                                         const MergeJob& job, CopyBuffer& buffer, std::FILE* out,
+// Describes the input again, checks that it still is the input that was checked, and copies
+// its point region to `out_at`. Returns the number of bytes copied, or nothing after a message.
+std::optional<std::uint64_t> copy_points(std::size_t input, int output_fd, off_t out_at,
+                                         const MergeJob& job, DescribeInput describe,
+                                         CopyBuffer& buffer, std::FILE* out,
                                          korvane::FileSystem& fs) {
+    const std::string& name = job.names[input];
     const korvane::UniqueFd fd = open_input(name, fs);
     if (!fd.valid()) {
         std::fprintf(out, "Failed to open file %s\n", name.c_str());
         return std::nullopt;
     }
-    const std::optional<LAS12Header> h = read_checked_header(fd.get(), name, out, fs);
-    if (!h) return std::nullopt;
-    if (h->PointDataRecordLength != job.ph12global.PointDataRecordLength) {
+    const std::optional<InputDescription> now = describe(fd.get(), name, out, fs);
+    if (!now) return std::nullopt;
+    if (!same_layout(job.inputs[input], *now)) {
         std::fprintf(out, "\n%s changed while it was being merged\n", name.c_str());
         return std::nullopt;
     }
-    const std::uint64_t length = std::uint64_t{h->NumberOfPointReturns} * h->PointDataRecordLength;
-    const CopyOutcome outcome = copy_bytes(fs, fd.get(), h->OffsetToData, output_fd, out_at, length,
-                                           h->PointDataRecordLength, buffer);
-    if (!report(outcome, name, job.outputName, h->PointDataRecordLength, out)) return std::nullopt;
-    return length;
+    const Region points = now->points;
+    const CopyOutcome outcome =
+        copy_bytes(fs, fd.get(), static_cast<off_t>(points.offset), output_fd, out_at,
+                   points.length, now->copy_unit(), buffer);
+    if (!report(outcome, name, job.outputName, now->copy_unit(), out)) return std::nullopt;
+    return points.length;
+}
+
+// Copies a stretch of an input as it is.
+bool copy_input_bytes(const Piece& piece, int output_fd, off_t out_at, const MergeJob& job,
+                      CopyBuffer& buffer, std::FILE* out, korvane::FileSystem& fs) {
+    const std::string& name = job.names[piece.input];
+    const korvane::UniqueFd fd = open_input(name, fs);
+    if (!fd.valid()) {
+        std::fprintf(out, "Failed to open file %s\n", name.c_str());
+        return false;
+    }
+    const CopyOutcome outcome = copy_bytes(fs, fd.get(), static_cast<off_t>(piece.from.offset),
+                                           output_fd, out_at, piece.from.length, 1, buffer);
+    return report(outcome, name, job.outputName, 1, out);
 }
 
 }  // namespace
 
-bool write_merged_file(const MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+bool write_merged_file(const MergeJob& job, const OutputLayout& layout, DescribeInput describe,
+                       std::FILE* out, korvane::FileSystem& fs) {
     const std::string& output = job.outputName;
     std::optional<TemporaryOutput> temp = TemporaryOutput::create(output, fs);
     if (!temp) {
@@ -80,43 +99,38 @@ bool write_merged_file(const MergeJob& job, std::FILE* out, korvane::FileSystem&
     // A file-size limit must show up as a failed write, reported, not as a killed process.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    if (!korvane::write_header(fs, temp->fd(), job.ph12global)) {
-        std::fprintf(out, "\nCannot write %s: %s\n", output.c_str(), std::strerror(errno));
-        return false;
-    }
-
     CopyBuffer buffer;
-    // The first file's bytes from the end of its header up to its point data: its variable
-    // length records (projection among them) and, in LAS 1.0, the point data start signature.
-    const std::string& first = job.names[0];
-    {
-        const korvane::UniqueFd fd = open_input(first, fs);
-        if (!fd.valid()) {
-            std::fprintf(out, "Failed to open file %s\n", first.c_str());
-            return false;
+    off_t out_at = 0;
+    int progress = 0;
+    for (const Piece& piece : layout.pieces) {
+        switch (piece.kind) {
+            case Piece::Kind::Bytes:
+                if (!korvane::write_full(fs, temp->fd(), piece.bytes, out_at)) {
+                    std::fprintf(out, "\nCannot write %s: %s\n", output.c_str(),
+                                 std::strerror(errno));
+                    return false;
+                }
+                out_at += static_cast<off_t>(piece.bytes.size());
+                break;
+            case Piece::Kind::InputBytes:
+                if (!copy_input_bytes(piece, temp->fd(), out_at, job, buffer, out, fs))
+                    return false;
+                out_at += static_cast<off_t>(piece.from.length);
+                break;
+            case Piece::Kind::InputPoints: {
+                std::fprintf(out, "\r%s (%d / %d)%20s", job.names[piece.input].c_str(), ++progress,
+                             job.LASCount, " ");
+                std::fflush(out);
+                const std::optional<std::uint64_t> copied =
+                    copy_points(piece.input, temp->fd(), out_at, job, describe, buffer, out, fs);
+                if (!copied) return false;
+                out_at += static_cast<off_t>(*copied);
+                break;
+            }
         }
-        const std::uint64_t gap = job.ph12global.OffsetToData - korvane::kHeaderBytes;
-        const CopyOutcome outcome = copy_bytes(fs, fd.get(), korvane::kHeaderBytes, temp->fd(),
-                                               korvane::kHeaderBytes, gap, 1, buffer);
-        if (!report(outcome, first, output, 1, out)) return false;
     }
 
-    off_t out_at = job.ph12global.OffsetToData;
-    const auto total = static_cast<int>(job.names.size());
-    for (int i = 1; i <= total; ++i) {
-        const std::string& name = job.names[static_cast<std::size_t>(i - 1)];
-        std::fprintf(out, "\r%s (%d / %d)%20s", name.c_str(), i, job.LASCount, " ");
-        std::fflush(out);
-        const std::optional<std::uint64_t> copied =
-            copy_points(name, temp->fd(), out_at, job, buffer, out, fs);
-        if (!copied) return false;
-        out_at += static_cast<off_t>(*copied);
-    }
-
-    const std::uint64_t expected =
-        job.ph12global.OffsetToData +
-        std::uint64_t{job.ph12global.NumberOfPointReturns} * job.ph12global.PointDataRecordLength;
-    if (static_cast<std::uint64_t>(out_at) != expected) {
+    if (static_cast<std::uint64_t>(out_at) != layout.size) {
         // The inputs changed between the checks and the copy.
         std::fprintf(out, "\nThe inputs changed while they were being merged; %s not written\n",
                      output.c_str());

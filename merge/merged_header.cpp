@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "input_description.hpp"
 #include "input_file.hpp"
 
 namespace quillet {
@@ -13,19 +14,24 @@ constexpr double kRoundingGuard = 1e-5;
 
 }  // namespace
 
-void merge_into(LAS12Header& merged, const LAS12Header& next) {
+void enclose_box(LAS12Header& merged, const LAS12Header& next) {
     if (next.MinX < merged.MinX) merged.MinX = next.MinX;
     if (next.MinY < merged.MinY) merged.MinY = next.MinY;
     if (next.MinZ < merged.MinZ) merged.MinZ = next.MinZ;
     if (next.MaxX > merged.MaxX) merged.MaxX = next.MaxX;
     if (next.MaxY > merged.MaxY) merged.MaxY = next.MaxY;
     if (next.MaxZ > merged.MaxZ) merged.MaxZ = next.MaxZ;
+}
+
+void merge_into(LAS12Header& merged, const LAS12Header& next) {
+    enclose_box(merged, next);
     for (int r = 0; r < 5; ++r) merged.NumberOfPointsByReturn[r] += next.NumberOfPointsByReturn[r];
     merged.NumberOfPointReturns += next.NumberOfPointReturns;
 }
 
 bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
     double TotalPoints = 0.0;
+    job.inputs.clear();
     LAS12Header last{};
     for (std::size_t i = 0; i < job.names.size(); ++i) {
         const std::string& name = job.names[i];
@@ -35,8 +41,9 @@ bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane:
                          name.c_str());
             return false;
         }
-        const std::optional<LAS12Header> h = read_checked_header(fd.get(), name, out, fs);
-        if (!h) return false;
+        std::optional<InputDescription> d = describe_classic(fd.get(), name, out, fs);
+        if (!d) return false;
+        const LAS12Header* h = &d->base;
         last = *h;
         if (i == 0) job.ph12global = *h;
 
@@ -49,6 +56,7 @@ bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane:
             return false;
         }
         if (i >= 1) merge_into(job.ph12global, *h);
+        job.inputs.push_back(std::move(*d));
     }
 
     // The estimate counts neither variable length records nor the gap before the point data.

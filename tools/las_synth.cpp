@@ -11,8 +11,7 @@ namespace lassynth {
 namespace {
 
 std::uint16_t record_length(std::uint8_t format) {
-    static constexpr std::uint16_t kLengths[] = {20, 28, 26, 34};
-    return format < 4 ? kLengths[format] : 0;
+    return format < 4 ? base_record_length(format) : 0;
 }
 
 template <typename T>
@@ -25,7 +24,43 @@ void copy_text(char* field, std::size_t width, std::string_view text) {
     std::memcpy(field, text.data(), std::min(width, text.size()));
 }
 
+// Fields of the header block beyond the first 227 bytes, by their offset in the file.
+constexpr std::size_t kWaveformStartAt = 227;
+constexpr std::size_t kEvlrStartAt = 235;
+constexpr std::size_t kEvlrCountAt = 243;
+constexpr std::size_t kPointCountAt = 247;
+constexpr std::size_t kPointsByReturnAt = 255;
+
+// Formats 6 to 8: X, Y, Z, intensity, return byte (return number and number of returns, four
+// bits each), flags, classification, user data, scan angle (i16), point source, GPS time, then
+// RGB (7, 8) and NIR (8).
+void put_extended_record(std::span<std::byte> into, std::uint8_t format, const Point& p,
+                         std::uint32_t serial) {
+    put<std::int32_t>(into, 0, p.x);
+    put<std::int32_t>(into, 4, p.y);
+    put<std::int32_t>(into, 8, p.z);
+    put<std::uint16_t>(into, 12, static_cast<std::uint16_t>(serial * 7));
+    put<std::uint8_t>(into, 14, static_cast<std::uint8_t>((p.return_number & 15) | (3 << 4)));
+    put<std::uint8_t>(into, 15, static_cast<std::uint8_t>(serial % 4 << 4));
+    put<std::uint8_t>(into, 16, static_cast<std::uint8_t>(2 + serial % 4));
+    put<std::uint8_t>(into, 17, static_cast<std::uint8_t>(serial >> 8));
+    put<std::int16_t>(into, 18, static_cast<std::int16_t>(serial % 181) - 90);
+    put<std::uint16_t>(into, 20, static_cast<std::uint16_t>(serial >> 4));
+    put<double>(into, 22, 2.5e8 + serial * 0.25);
+    if (format >= 7) {
+        put<std::uint16_t>(into, 30, static_cast<std::uint16_t>(serial * 3));
+        put<std::uint16_t>(into, 32, static_cast<std::uint16_t>(serial * 5));
+        put<std::uint16_t>(into, 34, static_cast<std::uint16_t>(serial * 11));
+    }
+    if (format == 8) put<std::uint16_t>(into, 36, static_cast<std::uint16_t>(serial * 13));
+}
+
 }  // namespace
+
+std::uint16_t base_record_length(std::uint8_t format) {
+    static constexpr std::uint16_t kLengths[] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+    return format < std::size(kLengths) ? kLengths[format] : 0;
+}
 
 LAS12Header new_header(std::uint8_t minor, std::uint8_t format) {
     LAS12Header h;
@@ -61,6 +96,10 @@ std::vector<std::byte> vlr(std::string_view user_id, std::uint16_t record_id,
 void put_record(std::span<std::byte> into, std::uint8_t format, const Point& p,
                 std::uint32_t serial) {
     std::fill(into.begin(), into.end(), std::byte{0});
+    // Extra bytes: a pattern that differs from record to record.
+    for (std::size_t i = base_record_length(format); i < into.size(); ++i)
+        into[i] = std::byte(serial * 31 + i);
+    if (format >= 6) return put_extended_record(into, format, p, serial);
     put<std::int32_t>(into, 0, p.x);
     put<std::int32_t>(into, 4, p.y);
     put<std::int32_t>(into, 8, p.z);
@@ -114,13 +153,34 @@ void set_statistics(LAS12Header& h, std::span<const Point> points) {
 }
 
 std::vector<std::byte> LasFile::bytes() const {
-    std::vector<std::byte> out;
-    out.reserve(sizeof header + between.size() + points.size());
-    const auto* raw = reinterpret_cast<const std::byte*>(&header);
-    out.insert(out.end(), raw, raw + sizeof header);
-    out.insert(out.end(), between.begin(), between.end());
-    out.insert(out.end(), points.begin(), points.end());
+    std::vector<std::byte> out(sizeof header);
+    out.reserve(sizeof header + extension.size() + between.size() + points.size() + after.size());
+    std::memcpy(out.data(), &header, sizeof header);
+    for (const std::vector<std::byte>* part : {&extension, &between, &points, &after})
+        out.insert(out.end(), part->begin(), part->end());
     return out;
+}
+
+void LasFile::lay_out() {
+    header.HeaderSize = static_cast<std::uint16_t>(sizeof header + extension.size());
+    header.OffsetToData = static_cast<std::uint32_t>(header.HeaderSize + between.size());
+    if (header.VersionMinor >= 4)
+        set_extension_u64(kEvlrStartAt,
+                          after.empty() ? 0 : std::uint64_t{header.OffsetToData} + points.size());
+}
+
+std::uint64_t LasFile::extension_u64(std::size_t file_offset) const {
+    std::uint64_t value;
+    std::memcpy(&value, extension.data() + (file_offset - sizeof header), sizeof value);
+    return value;
+}
+
+void LasFile::set_extension_u64(std::size_t file_offset, std::uint64_t value) {
+    put<std::uint64_t>(extension, file_offset - sizeof header, value);
+}
+
+void LasFile::set_extension_u32(std::size_t file_offset, std::uint32_t value) {
+    put<std::uint32_t>(extension, file_offset - sizeof header, value);
 }
 
 void LasFile::write(const std::string& path) const {
@@ -151,6 +211,52 @@ LasFile make_las(std::uint8_t minor, std::uint8_t format, std::span<const Point>
         put_record(std::span(f.points).subspan(i * length, length), format, points[i],
                    static_cast<std::uint32_t>(i));
     f.header.OffsetToData = static_cast<std::uint32_t>(sizeof(LAS12Header) + f.between.size());
+    return f;
+}
+
+std::vector<std::byte> evlr(std::string_view user_id, std::uint16_t record_id,
+                            std::span<const std::byte> payload) {
+    std::vector<std::byte> out(60 + payload.size());
+    std::span<std::byte> s(out);
+    copy_text(reinterpret_cast<char*>(out.data() + 2), 16, user_id);
+    put<std::uint16_t>(s, 18, record_id);
+    put<std::uint64_t>(s, 20, payload.size());
+    copy_text(reinterpret_cast<char*>(out.data() + 28), 32, "synthetic extended record");
+    std::copy(payload.begin(), payload.end(), out.begin() + 60);
+    return out;
+}
+
+LasFile make_las_extended(std::uint8_t minor, std::uint8_t format, std::span<const Point> points,
+                          std::uint16_t extra_bytes, bool with_vlr) {
+    // The 1.2 file of the same points gives the first 227 bytes; formats 6 to 8 are not 1.2
+    // formats, so their records and counts are filled in here.
+    LasFile f = make_las(2, format <= 3 ? format : 1, points, with_vlr);
+    f.header.VersionMinor = minor;
+    f.header.PointDataFormatID = format;
+    f.header.GlobalEncoding = 1;  // GPS times are standard time
+    const std::uint16_t length = static_cast<std::uint16_t>(base_record_length(format) + extra_bytes);
+    f.header.PointDataRecordLength = length;
+    f.points.assign(points.size() * length, std::byte{0});
+    for (std::size_t i = 0; i < points.size(); ++i)
+        put_record(std::span(f.points).subspan(i * length, length), format, points[i],
+                   static_cast<std::uint32_t>(i));
+
+    f.extension.assign(minor == 3 ? 235 - 227 : 375 - 227, std::byte{0});
+    f.set_extension_u64(kWaveformStartAt, 0);
+    if (minor >= 4) {
+        std::uint64_t by_return[15] = {};
+        for (const Point& p : points)
+            if (p.return_number >= 1 && p.return_number <= 15) ++by_return[p.return_number - 1];
+        f.set_extension_u64(kPointCountAt, points.size());
+        for (std::size_t r = 0; r < 15; ++r)
+            f.set_extension_u64(kPointsByReturnAt + 8 * r, by_return[r]);
+        f.set_extension_u32(kEvlrCountAt, 0);
+        if (format >= 6) {
+            f.header.NumberOfPointReturns = 0;
+            for (int r = 0; r < 5; ++r) f.header.NumberOfPointsByReturn[r] = 0;
+        }
+    }
+    f.lay_out();
     return f;
 }
 

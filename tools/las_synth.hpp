@@ -32,9 +32,9 @@ LAS12Header new_header(std::uint8_t minor, std::uint8_t format);
 std::vector<std::byte> vlr(std::string_view user_id, std::uint16_t record_id,
                            std::span<const std::byte> payload);
 
-// A record of the given format for p, written into `into` (the record's length in bytes);
-// fields other than X, Y, Z and the return number are filled from `serial` so that records
-// differ.
+// A record of the given format (0 to 3, or 6 to 8) for p, written into `into` (the record's
+// length in bytes; bytes beyond the format's own are extra bytes); fields other than X, Y, Z and
+// the return number are filled from `serial` so that records differ.
 void put_record(std::span<std::byte> into, std::uint8_t format, const Point& p,
                 std::uint32_t serial);
 
@@ -44,14 +44,39 @@ void set_statistics(LAS12Header& header, std::span<const Point> points);
 // A whole file: header, the bytes between the header and the point data, and the records.
 struct LasFile {
     LAS12Header header{};
-    std::vector<std::byte> between;  // VLRs, the LAS 1.0 start signature, anything else
+    std::vector<std::byte> extension;  // LAS 1.3 and 1.4: the header block's bytes after 227
+    std::vector<std::byte> between;    // VLRs, the LAS 1.0 start signature, anything else
     std::vector<std::byte> points;
+    std::vector<std::byte> after;  // LAS 1.4: extended variable length records (EVLRs)
 
     // The header's bytes as they stand (make_las sets OffsetToData to follow `between`; a
-    // caller that changes `between` sets it again), then `between`, then the records.
+    // caller that changes `between` sets it again, or calls lay_out), then the extension,
+    // `between`, the records and `after`.
     std::vector<std::byte> bytes() const;
     void write(const std::string& path) const;
+
+    // Sets HeaderSize and OffsetToData from the sizes of the parts, and in LAS 1.4 the start of
+    // the first EVLR (right after the records; 0 when `after` is empty).
+    void lay_out();
+    // A field of the header block beyond the first 227 bytes, by its offset in the file.
+    std::uint64_t extension_u64(std::size_t file_offset) const;
+    void set_extension_u64(std::size_t file_offset, std::uint64_t value);
+    void set_extension_u32(std::size_t file_offset, std::uint32_t value);
 };
+
+// The record length of point formats 0 to 10 without extra bytes.
+std::uint16_t base_record_length(std::uint8_t format);
+
+// One extended variable length record: 60-byte header and payload.
+std::vector<std::byte> evlr(std::string_view user_id, std::uint16_t record_id,
+                            std::span<const std::byte> payload);
+
+// A file of LAS 1.3 or 1.4 (minor 3 or 4) with point format `format` (0 to 3; 6 to 8 in 1.4)
+// and `extra_bytes` more bytes in each record, holding `points` with its statistics: the
+// legacy counts and, in LAS 1.4, the 64-bit counts (the legacy ones 0 with formats 6 to 8, as
+// the standard asks). One projection-like VLR when `with_vlr`; GPS times are standard time.
+LasFile make_las_extended(std::uint8_t minor, std::uint8_t format, std::span<const Point> points,
+                          std::uint16_t extra_bytes = 0, bool with_vlr = true);
 
 // A file of LAS 1.minor, point format `format`, holding `points` (statistics computed), with
 // one projection-like VLR when `with_vlr`; LAS 1.0 files also get the two-byte start signature.

@@ -1,0 +1,27 @@
+// The checks of `Quillet --extended`: every listed file is described by the extended reader,
+// and every file after the first must be the first file's like in all that its bytes depend on,
+// so that its points or chunks can follow the first file's unchanged.
+#pragma once
+
+#include <cstdio>
+
+#include "file_system.hpp"
+#include "merge_job.hpp"
+
+namespace quillet {
+
+// Reads the list and describes every listed file, in list order, into job.names, job.LASCount
+// and job.inputs. Prints a warning for each file whose coordinate reference system records
+// differ from the first file's. False, after one message, when a file cannot be merged, differs
+// from the first file, or when fewer than two files are listed.
+bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& fs);
+
+// Prints the total number of points. False, after a message, when the total is more than the
+// merged header can state.
+bool check_extended_total(const MergeJob& job, std::FILE* out);
+
+// What the extended reader says of a file that the classic checks refused, as one line on
+// `hints`, when `Quillet --extended` would merge it; nothing otherwise.
+void hint_extended(const std::string& name, std::FILE* hints, korvane::FileSystem& fs);
+
+}  // namespace quillet
