@@ -13,8 +13,7 @@ constexpr Option kOptions[] = {
     {"--help", "-h", [](CommandLine& c) { c.action = Action::Help; },
      "print this help on standard output and exit with status 0"},
     {"--extended", "", [](CommandLine& c) { c.extended = true; },
-     "also merge LAS 1.3 and 1.4, point formats 6 to 8, extra bytes, and LAZ without "
-     "decompressing it"},
+     "merge LAS 1.3 and 1.4, point formats 6 to 8, extra bytes and LAZ too"},
     {"--version", "", [](CommandLine& c) { c.action = Action::Version; },
      "print the name and version of Quillet and exit with status 0"},
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -27,9 +28,14 @@ struct Opened {
     const InputDescription& d;
 };
 
+// The shortest text that reads back as the same double, so that 0.01 shows as 0.01 and two
+// values that differ in their last bit show differently.
 std::string text_of(double v) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
     return buf;
 }
 
@@ -268,6 +274,16 @@ bool check_extended_total(const MergeJob& job, std::FILE* out) {
             return false;
         }
         total += d.point_count;
+    }
+    // One chunk table lists the chunks of every input, and counts them in 32 bits.
+    std::uint64_t chunks = 0;
+    for (const InputDescription& d : job.inputs) chunks += d.chunks.size();
+    if (chunks > std::numeric_limits<std::uint32_t>::max()) {
+        std::fprintf(out,
+                     "\nERROR: The inputs hold %llu chunks, more than one chunk table can list "
+                     "(4294967295)\n",
+                     ull{chunks});
+        return false;
     }
     std::fprintf(out, "%llu points in all input .%s files\n", ull{total},
                  first.compressed ? "laz" : "las");

@@ -17,7 +17,7 @@ namespace quillet {
 bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& fs);
 
 // Prints the total number of points. False, after a message, when the total is more than the
-// merged header can state.
+// merged header can state, or the chunks more than one chunk table can list.
 bool check_extended_total(const MergeJob& job, std::FILE* out);
 
 // What the extended reader says of a file that the classic checks refused, as one line on
