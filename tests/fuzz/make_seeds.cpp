@@ -95,6 +95,24 @@ std::optional<Bytes> cut_sample(const Bytes& file, std::uint32_t first, std::uin
     return out;
 }
 
+// LAS 1.3 and 1.4 files of every extended format, with and without extra bytes and EVLRs,
+// and the small LAZ samples whole.
+void description_seeds(Corpus& c, const std::vector<Bytes>& laz) {
+    const std::vector<lassynth::Point> points = lassynth::random_points(6, 3);
+    for (const std::uint8_t format : {0, 1, 3, 6, 7, 8}) {
+        lassynth::LasFile f = lassynth::make_las_extended(4, format, points, format % 3);
+        c.add(f.bytes());
+        const Bytes note = {std::byte{'w'}, std::byte{'k'}, std::byte{'t'}};
+        const Bytes record = lassynth::evlr("LASF_Projection", 2112, note);
+        f.after = record;
+        f.set_extension_u32(243, 1);
+        f.lay_out();
+        c.add(f.bytes());
+    }
+    c.add(lassynth::make_las_extended(3, 1, points).bytes());
+    for (const Bytes& file : laz) c.add(file);
+}
+
 void classify_seeds(Corpus& c, const std::vector<Bytes>& samples) {
     for (std::uint8_t minor = 0; minor <= 2; ++minor)
         for (std::uint8_t format = 0; format <= 3; ++format) {
@@ -244,9 +262,21 @@ int main(int argc, char** argv) {
         for (const fs::path& p : paths) samples.push_back(lassynth::read_bytes(p.string()));
     }
 
+    std::vector<Bytes> laz;
+    if (argc == 3 && fs::is_directory(argv[2])) {
+        std::vector<fs::path> paths;
+        for (const auto& entry : fs::directory_iterator(argv[2]))
+            if (entry.path().extension() == ".laz" &&
+                entry.file_size() <= (std::uintmax_t{64} << 10))
+                paths.push_back(entry.path());
+        std::sort(paths.begin(), paths.end());
+        for (const fs::path& p : paths) laz.push_back(lassynth::read_bytes(p.string()));
+    }
+
     Corpus classify(root, "las_classify_fuzz"), update(root, "header_update_fuzz"),
         merge(root, "merge_fuzz"), arguments(root, "argument_checks_fuzz"),
-        sorts(root, "quicksort_fuzz");
+        sorts(root, "quicksort_fuzz"), description(root, "input_description_fuzz");
+    description_seeds(description, laz);
     classify_seeds(classify, samples);
     header_update_seeds(update, samples);
     merge_seeds(merge, samples);
@@ -254,8 +284,8 @@ int main(int argc, char** argv) {
     quicksort_seeds(sorts);
     std::printf(
         "seeds from %zu sample files: classify %d, header update %d, merge %d, "
-        "arguments %d, sorts %d\n",
-        samples.size(), classify.count(), update.count(), merge.count(), arguments.count(),
-        sorts.count());
+        "arguments %d, sorts %d, descriptions %d\n",
+        samples.size() + laz.size(), classify.count(), update.count(), merge.count(),
+        arguments.count(), sorts.count(), description.count());
     return 0;
 }

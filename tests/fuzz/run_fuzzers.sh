@@ -21,6 +21,7 @@ max_len() {
   case $1 in
     merge_fuzz|header_update_fuzz) echo 32768 ;;
     las_classify_fuzz) echo 1024 ;;
+    input_description_fuzz) echo 65536 ;;
     *) echo 4096 ;;
   esac
 }
