@@ -10,6 +10,7 @@
 
 #include "file_checks.hpp"
 #include "full_io.hpp"
+#include "input_checks.hpp"
 #include "input_file.hpp"
 #include "las_extended_layout.hpp"
 #include "list_file.hpp"
@@ -248,16 +249,7 @@ bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& f
         job.inputs.push_back(std::move(*d));
         ++job.LASCount;
     }
-    const char* list = job.listName.c_str();
-    if (job.LASCount == 0) {
-        std::fprintf(out, "\nFile %s contains no valid .las files\n", list);
-        return false;
-    }
-    if (job.LASCount == 1) {
-        std::fprintf(out, "\nAt least two .las files required in %s\n", list);
-        return false;
-    }
-    return true;
+    return enough_files(job, out);
 }
 
 bool check_extended_total(const MergeJob& job, std::FILE* out) {

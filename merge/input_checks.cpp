@@ -46,6 +46,11 @@ bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FIL
             return false;
         }
     }
+    return enough_files(job, out);
+}
+
+bool enough_files(const MergeJob& job, std::FILE* out) {
+    const char* list = job.listName.c_str();
     if (job.LASCount == 0) {
         std::fprintf(out, "\nFile %s contains no valid .las files\n", list);
         return false;

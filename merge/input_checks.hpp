@@ -15,6 +15,9 @@ namespace quillet {
 // would merge gets a line on `hints` that says so, unless `hints` is null.
 bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints = nullptr);
 
+// False, after a message, when the list named no file or only one.
+bool enough_files(const MergeJob& job, std::FILE* out);
+
 // Compares each file's scale factors, offsets and record length with the first file's, and
 // checks that each file holds what its header states. False, after a message naming the first
 // file that differs, otherwise.

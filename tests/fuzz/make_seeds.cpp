@@ -251,27 +251,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    std::vector<Bytes> samples;
-    if (argc == 3 && fs::is_directory(argv[2])) {
+    // The sample files of one extension up to a size, in name order.
+    auto read_samples = [&](const char* extension, std::uintmax_t largest) {
+        std::vector<Bytes> files;
+        if (argc != 3 || !fs::is_directory(argv[2])) return files;
         std::vector<fs::path> paths;
         for (const auto& entry : fs::directory_iterator(argv[2]))
-            if (entry.path().extension() == ".las" &&
-                entry.file_size() <= (std::uintmax_t{8} << 20))
+            if (entry.path().extension() == extension && entry.file_size() <= largest)
                 paths.push_back(entry.path());
         std::sort(paths.begin(), paths.end());
-        for (const fs::path& p : paths) samples.push_back(lassynth::read_bytes(p.string()));
-    }
-
-    std::vector<Bytes> laz;
-    if (argc == 3 && fs::is_directory(argv[2])) {
-        std::vector<fs::path> paths;
-        for (const auto& entry : fs::directory_iterator(argv[2]))
-            if (entry.path().extension() == ".laz" &&
-                entry.file_size() <= (std::uintmax_t{64} << 10))
-                paths.push_back(entry.path());
-        std::sort(paths.begin(), paths.end());
-        for (const fs::path& p : paths) laz.push_back(lassynth::read_bytes(p.string()));
-    }
+        for (const fs::path& p : paths) files.push_back(lassynth::read_bytes(p.string()));
+        return files;
+    };
+    const std::vector<Bytes> samples = read_samples(".las", std::uintmax_t{8} << 20);
+    const std::vector<Bytes> laz = read_samples(".laz", std::uintmax_t{64} << 10);
 
     Corpus classify(root, "las_classify_fuzz"), update(root, "header_update_fuzz"),
         merge(root, "merge_fuzz"), arguments(root, "argument_checks_fuzz"),
