@@ -57,12 +57,14 @@ std::string gps_time_of(const InputDescription& d) {
 std::string items_of(const LaszipInfo& z) {
     const std::span<const std::byte> p = z.payload;
     const std::uint16_t n = korvane::get_le<std::uint16_t>(p, lz::kItemCount);
-    std::string text = std::to_string(n) + (n == 1 ? " item:" : " items:");
+    std::string text = std::to_string(n);
+    text += n == 1 ? " item:" : " items:";
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t at = lz::kItems + i * lz::kItemBytes;
-        text += " " + std::to_string(korvane::get_le<std::uint16_t>(p, at)) + "/" +
-                std::to_string(korvane::get_le<std::uint16_t>(p, at + 2)) + "/" +
-                std::to_string(korvane::get_le<std::uint16_t>(p, at + 4));
+        for (std::size_t field = 0; field < 3; ++field) {
+            text += field == 0 ? ' ' : '/';
+            text += std::to_string(korvane::get_le<std::uint16_t>(p, at + 2 * field));
+        }
     }
     return text;
 }

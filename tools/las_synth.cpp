@@ -1,6 +1,7 @@
 #include "las_synth.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -216,13 +217,14 @@ LasFile make_las(std::uint8_t minor, std::uint8_t format, std::span<const Point>
 
 std::vector<std::byte> evlr(std::string_view user_id, std::uint16_t record_id,
                             std::span<const std::byte> payload) {
-    std::vector<std::byte> out(60 + payload.size());
-    std::span<std::byte> s(out);
-    copy_text(reinterpret_cast<char*>(out.data() + 2), 16, user_id);
-    put<std::uint16_t>(s, 18, record_id);
-    put<std::uint64_t>(s, 20, payload.size());
-    copy_text(reinterpret_cast<char*>(out.data() + 28), 32, "synthetic extended record");
-    std::copy(payload.begin(), payload.end(), out.begin() + 60);
+    std::array<std::byte, 60> head{};
+    copy_text(reinterpret_cast<char*>(head.data() + 2), 16, user_id);
+    put<std::uint16_t>(head, 18, record_id);
+    put<std::uint64_t>(head, 20, payload.size());
+    copy_text(reinterpret_cast<char*>(head.data() + 28), 32, "synthetic extended record");
+    std::vector<std::byte> out(head.size() + payload.size());
+    std::copy(head.begin(), head.end(), out.begin());
+    std::copy(payload.begin(), payload.end(), out.begin() + head.size());
     return out;
 }
 
@@ -234,7 +236,8 @@ LasFile make_las_extended(std::uint8_t minor, std::uint8_t format, std::span<con
     f.header.VersionMinor = minor;
     f.header.PointDataFormatID = format;
     f.header.GlobalEncoding = 1;  // GPS times are standard time
-    const std::uint16_t length = static_cast<std::uint16_t>(base_record_length(format) + extra_bytes);
+    const std::uint16_t length =
+        static_cast<std::uint16_t>(base_record_length(format) + extra_bytes);
     f.header.PointDataRecordLength = length;
     f.points.assign(points.size() * length, std::byte{0});
     for (std::size_t i = 0; i < points.size(); ++i)
