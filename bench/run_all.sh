@@ -13,7 +13,16 @@ for program in "$build"/bench/*_bench; do
     "$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 done
 for script in "$here"/*.sh; do
-    [ "$(basename "$script")" != run_all.sh ] || continue
-    echo "== $(basename "$script")"
+    name=$(basename "$script")
+    [ "$name" != run_all.sh ] || continue
+    if [ "$name" = merge_extended_vs_cat.sh ]; then
+        # Both kinds of input: LAZ chunks and LAS 1.4 records.
+        for kind in laz las14; do
+            echo "== $name $kind"
+            "$script" "$build" "$kind"
+        done
+        continue
+    fi
+    echo "== $name"
     "$script" "$build"
 done
