@@ -166,17 +166,17 @@ std::optional<bool> matches_first(const Opened& first, const Opened& file, std::
     if (a.record_length != b.record_length)
         return differs("Record length", text_of(ull{b.record_length}),
                        text_of(ull{a.record_length}));
-    // Exact comparison of value: a NaN differs from everything, and -0.0 equals +0.0.
-    const std::array<std::pair<const char*, double LAS12Header::*>, 6> frame = {{
-        {"XScaleFactor", &LAS12Header::XScaleFactor},
-        {"YScaleFactor", &LAS12Header::YScaleFactor},
-        {"ZScaleFactor", &LAS12Header::ZScaleFactor},
-        {"XOffset", &LAS12Header::XOffset},
-        {"YOffset", &LAS12Header::YOffset},
-        {"ZOffset", &LAS12Header::ZOffset},
-    }};
-    for (const auto& [field, member] : frame) {
-        const double va = a.base.*member, vb = b.base.*member;
+    // Exact comparison of value: a NaN differs from everything, and -0.0 equals +0.0. The
+    // fields are read from the header's bytes: the packed header holds them unaligned.
+    namespace at = korvane::header_at;
+    static constexpr std::pair<const char*, std::size_t> kFrame[] = {
+        {"XScaleFactor", at::kScale},      {"YScaleFactor", at::kScale + 8},
+        {"ZScaleFactor", at::kScale + 16}, {"XOffset", at::kOffset},
+        {"YOffset", at::kOffset + 8},      {"ZOffset", at::kOffset + 16},
+    };
+    for (const auto& [field, offset] : kFrame) {
+        const double va = korvane::get_le<double>(a.header, offset);
+        const double vb = korvane::get_le<double>(b.header, offset);
         if (va != vb) return differs(field, text_of(vb), text_of(va));
     }
     if (gps_time_of(a) != gps_time_of(b))
