@@ -102,7 +102,8 @@ TEST(CheckNumericArgument, WalksArgumentsOfAnyLength) {
         {"70,000 digits then a letter", std::string(70000, '1') + "x", false},
         {"a letter at position 65,536", digits65536 + "a", false},
         {"a letter at position 65,536 followed by digits", digits65536 + "a" + "12", false},
-        {"points at positions 0 and 65,536", "." + std::string(65535, '4') + ".", false},
+        {"points at positions 0 and 65,536", std::string(".") + std::string(65535, '4') + ".",
+         false},
         {"65,537 points", std::string(65537, '.'), false},
         {"65,537 dashes", std::string(65537, '-'), false},
     };
@@ -299,7 +300,7 @@ std::vector<DemCase> dem_cases() {
 
 std::string joined(const std::vector<std::string>& names) {
     std::string s;
-    for (const std::string& n : names) s += "[" + n.substr(0, 40) + "] ";
+    for (const std::string& n : names) s.append("[").append(n, 0, 40).append("] ");
     return s;
 }
 

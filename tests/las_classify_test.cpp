@@ -133,9 +133,9 @@ TEST(CheckLas, NamesThatDoNotLeadToALasFile) {
                                   " in file_access()\n\nFile " + (dir / "missing.las") +
                                   " does NOT exist\n"},
         {dir / "data.LAS", "\nFile extension of " + (dir / "data.LAS") + " is not .las\n"},
-        {dir / "folder.las", "\n" + (dir / "folder.las") + " is not a regular file\n"},
+        {dir / "folder.las", std::string("\n") + (dir / "folder.las") + " is not a regular file\n"},
         // Opened without waiting for a writer, and refused.
-        {dir / "pipe.las", "\n" + (dir / "pipe.las") + " is not a regular file\n"},
+        {dir / "pipe.las", std::string("\n") + (dir / "pipe.las") + " is not a regular file\n"},
     };
     for (const Case& c : cases) {
         const Classified r = classify(c.name);
