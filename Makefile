@@ -1,44 +1,65 @@
 # Front door to the CMake build. `make demo` merges generated sample tiles; `make test` builds
-# and runs every test.
-BUILD      ?= build
-SAN_BUILD  ?= build-sanitize
-JOBS       ?= $(shell nproc)
-CMAKE_ARGS ?=
+# and runs every test. Each target first installs the Debian packages it needs that are missing
+# (tools/ensure-deps.sh; ENSURE_DEPS=: skips that).
+BUILD       ?= build
+SAN_BUILD   ?= build-sanitize
+DEMO_BUILD  ?= build-demo
+JOBS        ?= $(shell nproc)
+CMAKE_ARGS  ?=
+ENSURE_DEPS ?= tools/ensure-deps.sh
+# Our own builds treat warnings as errors; a user's plain CMake build and `make demo` and
+# `make package` do not, so that a compiler newer or older than ours cannot stop them.
+WERROR      ?= -DKORVANE_WERROR=ON
 
 .PHONY: all build test test-sanitize demo bench clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	@$(ENSURE_DEPS) test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
+# laz-perf for the LAZ tests, fetched with npm when tools/install-lazperf.sh is there.
+LAZPERF = if [ -f tools/install-lazperf.sh ]; then bash tools/install-lazperf.sh; fi
+
 test: build
+	@$(LAZPERF)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE large
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize:
-	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON $(CMAKE_ARGS)
+	@$(ENSURE_DEPS) test
+	@$(LAZPERF)
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON $(WERROR) $(CMAKE_ARGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE large
 
-demo: build
-	tools/demo.sh $(BUILD)
+# Only what the demo runs (Quillet, the tile generator, the header viewer), without the tests,
+# in a build directory of its own.
+demo:
+	@$(ENSURE_DEPS) demo
+	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(DEMO_BUILD) --target Quillet lasgen lasinfo -j $(JOBS)
+	tools/demo.sh $(DEMO_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) build-bench build-package build-fuzz demo
+	rm -rf $(BUILD) $(SAN_BUILD) $(DEMO_BUILD) build-bench build-package build-fuzz build-release \
+	       build-release-clang demo
 
 # Benchmarks: Google Benchmark programs and the scripts that time whole commands.
 bench:
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_BENCH=ON -DKORVANE_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	@$(ENSURE_DEPS) bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_BENCH=ON -DKORVANE_BUILD_TESTS=OFF $(WERROR) $(CMAKE_ARGS)
 	cmake --build build-bench -j $(JOBS)
 	bench/run_all.sh build-bench
 
 # The Debian package (build-package/korvane-lidar_VERSION_ARCH.deb): tool, libraries, header,
-# CMake and pkg-config files and manual pages under /usr.
+# CMake and pkg-config files, manual pages and the copyright file under /usr.
 PKG_BUILD ?= build-package
 .PHONY: package
 package:
+	@$(ENSURE_DEPS) package
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DKORVANE_BUILD_TESTS=OFF $(CMAKE_ARGS)
 	cmake --build $(PKG_BUILD) -j $(JOBS)
 	cd $(PKG_BUILD) && cpack -G DEB
@@ -51,6 +72,8 @@ test-large: build
 	ctest --test-dir $(BUILD) --output-on-failure -L large
 
 test-valgrind: build
+	@$(ENSURE_DEPS) valgrind
+	@$(LAZPERF)
 	tests/run_valgrind.sh $(BUILD)
 
 # Fuzzing: the libFuzzer targets of tests/fuzz, built with clang and the sanitizers, each run for
@@ -59,6 +82,7 @@ FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 .PHONY: fuzz
 fuzz:
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_FUZZ=ON -DKORVANE_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	@$(ENSURE_DEPS) fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_FUZZ=ON -DKORVANE_BUILD_TESTS=OFF $(WERROR) $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) --target fuzzers -j $(JOBS)
 	tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
