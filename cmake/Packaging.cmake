@@ -1,7 +1,7 @@
 # The Debian package: `make package` (or `cpack -G DEB` in a build directory) puts the Quillet
-# tool, both libraries, the header, the CMake and pkg-config files and the manual pages under
-# /usr. Configure with -DCMAKE_INSTALL_PREFIX=/usr so the libraries land in the multiarch
-# directory (lib/x86_64-linux-gnu on amd64), where Debian keeps them.
+# tool, both libraries, the header, the CMake and pkg-config files, the manual pages and the
+# copyright file under /usr. Configure with -DCMAKE_INSTALL_PREFIX=/usr so the libraries land in
+# the multiarch directory (lib/x86_64-linux-gnu on amd64), where Debian keeps them.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvane-lidar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -15,6 +15,7 @@ with: LAS header and point record layouts, file checks, classification of LAS fi
 recomputation of header statistics, fresh headers, index-carrying quicksorts and argument
 checks. The package holds the tool, the shared and static libraries, the C header, the CMake
 and pkg-config files and the manual pages.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -31,5 +32,10 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+# Licensed under Apache-2.0 (LICENSE). Debian wants the terms in share/doc/PACKAGE/copyright, in
+# its machine-readable format; a source install puts the same file in the same place.
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/copyright
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_PACKAGE_NAME})
 
 include(CPack)
