@@ -37,9 +37,9 @@ class ExtendedFaults : public ::testing::TestWithParam<const char*> {
             for (std::uint32_t seed : {1u, 2u}) {
                 lassynth::LasFile f =
                     lassynth::make_las_extended(4, 7, lassynth::random_points(300 * seed, seed), 2);
-                const std::vector<std::byte> spec =
+                const std::vector<std::byte> extra_bytes =
                     lassynth::vlr("LASF_Spec", 4, std::vector<std::byte>(192, std::byte{1}));
-                f.between.insert(f.between.end(), spec.begin(), spec.end());
+                f.between.insert(f.between.end(), extra_bytes.begin(), extra_bytes.end());
                 ++f.header.NumberOfVariableLengthRecords;
                 f.after = lassynth::evlr("LASF_Projection", 2112,
                                          std::vector<std::byte>(40, std::byte(seed)));
