@@ -243,6 +243,17 @@ TEST(ExtendedMerge, Refusals) {
          none,
          "\nThe extended variable length records of a.las start at byte 700, inside its point "
          "data (which ends at byte 745)\n"},
+        {"VLRs beyond the end", [](LasFile& f) { f.header.OffsetToData = 5000; }, none,
+         "\na.las is too short: its header and variable length records end at byte 5000, the "
+         "file has 745 bytes\n"},
+        {"an EVLR longer than the file",
+         [](LasFile& f) {
+             add_evlr(f, lassynth::evlr("Korvane", 1, text_bytes("x")));
+             f.after[20] = std::byte{0x40};  // its payload length, now 64 bytes
+         },
+         none,
+         "\na.las is too short: its extended variable length record 1 holds 64 bytes from byte "
+         "805, the file has 806 bytes\n"},
         {"LAS output named .laz", none, none,
          "\nFile extension of m.laz is not .las\n\nOutput file should have .las extension\n",
          "m.laz"},
@@ -257,6 +268,26 @@ TEST(ExtendedMerge, Refusals) {
                        {"--extended", write_tiles(dir, {{"a.las", a}, {"b.las", b}}), c.output},
                        c.message);
     }
+}
+
+TEST(ExtendedMerge, CoordinateSystemsThatDifferAreWarnedAbout) {
+    // The merge goes on with the first file's records; each file that differs is named once.
+    ScratchDir dir;
+    std::vector<Tile> tiles;
+    for (const char* name : {"a.las", "b.las", "c.las"}) {
+        LasFile f = extended(4, 6, 10);
+        add_evlr(f, lassynth::evlr("LASF_Projection", 2112, text_bytes(name)));
+        tiles.push_back({name, f});
+    }
+    tiles[2].file.after = tiles[0].file.after;  // c.las shares a.las's system
+    const ChildResult r = run_quillet_in(dir, {"--extended", write_tiles(dir, tiles), "m.las"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_EQ(r.out.substr(std::strlen(kBanner), r.out.find("30 points") - std::strlen(kBanner)),
+              "\nWARNING: The coordinate reference system records of b.las differ from those of "
+              "the first file, a.las; the merged file keeps the first file's\n");
+    LasFile merged = expected_merge(tiles[0].file, tiles[1].file, 0, 20);
+    merged = expected_merge(merged, tiles[2].file, 0, 30);
+    EXPECT_EQ(lassynth::read_bytes(dir / "m.las"), merged.bytes());
 }
 
 TEST(ExtendedMerge, PointTotalBeyondWhatTheHeaderCanState) {

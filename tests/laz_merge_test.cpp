@@ -241,6 +241,17 @@ TEST_F(LazMerge, Refusals) {
     b = base.bytes;
     put<std::uint32_t>(b, base.laszip_payload + 8, 1);
     damaged("LASzip options", b, "\nLASzip options of b.laz is 1; the first file, a.laz, has 0\n");
+    b = base.bytes;
+    put<std::uint16_t>(b, base.laszip_payload + 32, 0);  // no items: they no longer make a record
+    damaged("LASzip items missing", b, "\nThe LASzip record of b.laz is damaged\n");
+    b = base.bytes;
+    put<std::uint16_t>(b, base.laszip_payload, 4);
+    damaged("unknown compressor", b,
+            "\nb.laz uses LASzip compressor 4 with coder 0, which Quillet cannot merge\n");
+    b = Bytes(base.bytes.begin(), base.bytes.begin() + o + 4);
+    damaged("cut inside the table offset", b,
+            "\nb.laz is too short: its chunk table offset end at byte " + std::to_string(o + 8) +
+                ", the file has " + std::to_string(o + 4) + " bytes\n");
     b = lassynth::read_bytes(kSamples + "simple-laszip-compressor-version-1.2r0.laz");
     damaged("compressed point by point", b,
             "\nb.laz is LAZ compressed point by point, not in chunks: it cannot be merged "
