@@ -98,10 +98,7 @@ chunks=$(sed -n 2p "$stamp")
 printf '%s\n' "${inputs[@]}" >list.txt
 cat "${inputs[@]}" >/dev/null  # into the page cache
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.4f\n", b - a }'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-fastest() { sort -g | head -n 1; }
+. "$here/timing.bash"
 
 : >cat.times
 : >cat.rss

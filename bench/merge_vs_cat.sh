@@ -9,6 +9,7 @@
 # into the page cache, then times RUNS (default 9) alternating runs of each command and prints
 # the median wall times, their ratio and Quillet's peak resident memory.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build-bench}" && pwd)
 files=${2:-8}
 mb=${3:-250}
@@ -30,10 +31,7 @@ done
 printf '%s\n' "${inputs[@]}" >list.txt
 cat "${inputs[@]}" >/dev/null  # into the page cache
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.4f\n", b - a }'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-fastest() { sort -g | head -n 1; }
+. "$here/timing.bash"
 
 : >cat.times
 : >quillet.times

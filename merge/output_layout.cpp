@@ -163,7 +163,8 @@ OutputLayout extended_layout(const MergeJob& job) {
     const bool fixed = laz && keeps_fixed_chunks(inputs);
 
     OutputLayout layout;
-    layout.add_bytes({});  // the header, once the offsets below are known
+    // The header's place; its bytes are filled in once the offsets below are known.
+    layout.add_bytes(std::vector<std::byte>(first.header.size()));
     MergedCounts counts;
     std::uint32_t removed = 0;
     std::uint64_t vlrs_end = first.header.size();
@@ -186,7 +187,7 @@ OutputLayout extended_layout(const MergeJob& job) {
     // records that the first file states, less those left out.
     layout.add_input_bytes(0, {vlrs_end, first.base.OffsetToData - vlrs_end});
     counts.vlr_count = first.base.NumberOfVariableLengthRecords - removed;
-    counts.offset_to_data = static_cast<std::uint32_t>(layout.size + first.header.size());
+    counts.offset_to_data = static_cast<std::uint32_t>(layout.size);
 
     if (laz) {
         std::uint64_t chunk_bytes = 0;
@@ -196,7 +197,7 @@ OutputLayout extended_layout(const MergeJob& job) {
     for (std::size_t i = 0; i < inputs.size(); ++i) layout.add_points(i, inputs[i].points.length);
     if (laz) layout.add_bytes(merged_chunk_table(inputs, fixed));
 
-    counts.evlr_start = layout.size + first.header.size();
+    counts.evlr_start = layout.size;
     for (const RecordInfo& r : first.evlrs) {
         if (is_copc(r)) continue;
         ++counts.evlr_count;
@@ -205,7 +206,6 @@ OutputLayout extended_layout(const MergeJob& job) {
     if (counts.evlr_count == 0) counts.evlr_start = 0;
 
     layout.pieces.front().bytes = merged_header(inputs, counts);
-    layout.size += first.header.size();
     return layout;
 }
 
