@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "chunk_table_coder.hpp"
+#include "laz/chunk_table_coder.hpp"
 #include "file_system.hpp"
 
 namespace quillet {

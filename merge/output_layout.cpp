@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "chunk_table_coder.hpp"
+#include "laz/chunk_table_coder.hpp"
 #include "las_extended_layout.hpp"
 #include "las_header.hpp"
 #include "merged_header.hpp"

@@ -1,6 +1,6 @@
 // The LAZ chunk-table coder: the bytes LASzip's writer produces, round trips of extreme and
 // random tables, truncated tables, and the tables of every real LAZ sample.
-#include "chunk_table_coder.hpp"
+#include "laz/chunk_table_coder.hpp"
 
 #include <gtest/gtest.h>
 

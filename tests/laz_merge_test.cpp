@@ -9,7 +9,7 @@
 #include <numeric>
 
 #include "child_process.hpp"
-#include "chunk_table_coder.hpp"
+#include "laz/chunk_table_coder.hpp"
 #include "laz_decoder.hpp"
 #include "merge_fixture.hpp"
 

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "chunk_table_coder.hpp"
+#include "laz/chunk_table_coder.hpp"
 #include "las_extended_layout.hpp"
 
 namespace {

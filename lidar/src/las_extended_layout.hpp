@@ -11,22 +11,9 @@
 #include <span>
 #include <string_view>
 
+#include "las/byte_order.hpp"
+
 namespace korvane {
-
-static_assert(std::endian::native == std::endian::little);
-
-// A little-endian value of type T at `at` in `bytes`; the caller has checked the bounds.
-template <typename T>
-T get_le(std::span<const std::byte> bytes, std::size_t at) {
-    T value;
-    std::memcpy(&value, bytes.data() + at, sizeof value);
-    return value;
-}
-
-template <typename T>
-void put_le(std::span<std::byte> bytes, std::size_t at, T value) {
-    std::memcpy(bytes.data() + at, &value, sizeof value);
-}
 
 // Fields of the public header block, as offsets from the start of the file.
 namespace header_at {

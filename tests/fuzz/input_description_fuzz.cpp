@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-#include "chunk_table_coder.hpp"
+#include "laz/chunk_table_coder.hpp"
 #include "file_system.hpp"
 #include "fuzz_support.hpp"
 #include "input_description.hpp"
