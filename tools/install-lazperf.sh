@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs laz-perf 0.0.6, the independent LAZ decoder that the tests check Quillet's LAZ output
+# Installs laz-perf 0.0.7, the independent LAZ decoder that the tests check Quillet's LAZ output
 # with, into tests/laz/node_modules. Quiet when it is there already. Without npm it says so and
 # exits 0: the tests that need the decoder then skip.
 set -euo pipefail
 
 dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/laz" && pwd)"
-wanted=0.0.6
+wanted=0.0.7
 installed="$dir/node_modules/laz-perf/package.json"
 
 if [ -f "$installed" ] && grep -q "\"version\": \"$wanted\"" "$installed"; then

@@ -93,11 +93,6 @@ async function main() {
     } catch (e) {
         fail(`${inPath}: ${e.message}`);
     }
-    // laz-perf refuses LAS 1.0 and 1.1 outright, though their header is laid out as in 1.2 and
-    // their LAZ point data is compressed the same way. It reads the version only to choose the
-    // header layout, so it is shown 1.2 (in memory; the file is not changed).
-    if (header.minor < 2) data[25] = 2;
-
     // The module's own messages would be extra lines on stderr: keep the last one for the report.
     let lastModuleMessage = '';
     const lazperf = await createLazPerf({

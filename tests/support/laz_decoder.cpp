@@ -15,8 +15,9 @@ namespace {
 
 const std::string kLazDir = std::string(TESTS_SOURCE_DIR) + "/laz";
 const std::string kScript = kLazDir + "/decode_points.js";
+const std::string kChunkScript = kLazDir + "/decode_chunks.js";
 const std::string kPackage = kLazDir + "/node_modules/laz-perf/package.json";
-constexpr const char* kVersion = "\"version\": \"0.0.6\"";
+constexpr const char* kVersion = "\"version\": \"0.0.7\"";
 
 // A decode of a few hundred megabytes takes tens of seconds; a hung one fails the test.
 constexpr unsigned kTimeoutSeconds = 600;
@@ -50,21 +51,23 @@ std::string laz_decoder_unavailable() {
     const std::string text{std::istreambuf_iterator<char>(package), {}};
     if (text.find(kVersion) == std::string::npos)
         return "the laz-perf in " + kLazDir +
-               "/node_modules is not version 0.0.6: run tools/install-lazperf.sh";
+               "/node_modules is not version 0.0.7: run tools/install-lazperf.sh";
     return {};
 }
 
-std::optional<std::vector<std::byte>> decode_laz_records(const std::string& path,
-                                                         std::string& error) {
+namespace {
+
+// Runs a decoder script with `args` and returns the records it wrote to OUT (its last argument).
+std::optional<std::vector<std::byte>> run_decoder(std::vector<std::string> args,
+                                                  const std::string& out, std::string& error) {
     if (const std::string why = laz_decoder_unavailable(); !why.empty()) {
         error = why;
         return std::nullopt;
     }
-    const ScratchDir dir;
-    const std::string out = dir / "records.bin";
+    args.insert(args.begin(), find_node());
     ChildOptions options;
     options.timeout_seconds = kTimeoutSeconds;
-    const ChildResult run = run_child({find_node(), kScript, path, out}, options);
+    const ChildResult run = run_child(args, options);
     if (run.signal != 0) {
         error = "the LAZ decoder was ended by signal " + std::to_string(run.signal);
         return std::nullopt;
@@ -89,6 +92,39 @@ std::optional<std::vector<std::byte>> decode_laz_records(const std::string& path
     }
     error.clear();
     return records;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::byte>> decode_laz_records(const std::string& path,
+                                                         std::string& error) {
+    const ScratchDir dir;
+    const std::string out = dir / "records.bin";
+    return run_decoder({kScript, path, out}, out, error);
+}
+
+std::optional<std::vector<std::byte>> decode_laz_chunks(std::uint8_t format,
+                                                        std::uint16_t record_length,
+                                                        std::span<const CodedChunk> chunks,
+                                                        std::string& error) {
+    const ScratchDir dir;
+    const std::string in = dir / "chunks.bin";
+    const std::string out = dir / "records.bin";
+    {
+        std::ofstream f(in, std::ios::binary);
+        for (const CodedChunk& c : chunks) {
+            const std::uint32_t frame[2] = {c.points, static_cast<std::uint32_t>(c.bytes.size())};
+            f.write(reinterpret_cast<const char*>(frame), sizeof frame);
+            f.write(reinterpret_cast<const char*>(c.bytes.data()),
+                    static_cast<std::streamsize>(c.bytes.size()));
+        }
+        if (!f) {
+            error = "cannot write " + in;
+            return std::nullopt;
+        }
+    }
+    return run_decoder({kChunkScript, std::to_string(format), std::to_string(record_length), in, out},
+                       out, error);
 }
 
 }  // namespace testing_support
