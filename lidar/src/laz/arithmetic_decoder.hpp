@@ -32,6 +32,7 @@ class ArithmeticDecoder {
     std::size_t consumed() const { return read_; }
 
     std::uint32_t decode_symbol(SymbolModel& m) {
+        m.prepare();
         const std::uint32_t unit = length_ >> kSymbolLengthShift;
         const std::uint32_t s = m.find(value_ / unit);
         const std::uint32_t lo = m.low(s) * unit;

@@ -23,6 +23,7 @@ class ArithmeticEncoder {
     }
 
     void encode_symbol(SymbolModel& m, std::uint32_t s) {
+        m.prepare();
         const std::uint32_t unit = length_ >> kSymbolLengthShift;
         const std::uint32_t lo = m.low(s) * unit;
         const std::uint32_t hi = s == m.last_symbol() ? length_ : m.low(s + 1) * unit;

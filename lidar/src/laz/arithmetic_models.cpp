@@ -5,27 +5,29 @@
 
 namespace korvane::laz {
 
-SymbolModel::SymbolModel(std::uint32_t symbols) : counts_(symbols), low_(symbols + 1) {
-    assert(symbols >= 2 && symbols <= 2048);
-    // A table of 2^b entries for b >= 3 narrows the search to a few symbols; small models are
-    // searched whole.
-    std::uint32_t bits = 0;
-    if (symbols > 16) {
-        bits = 3;
-        while (symbols > (1u << (bits + 2))) ++bits;
+void SymbolModel::start() {
+    const std::uint32_t n = symbols_;
+    assert(n >= 2 && n <= 2048);
+    if (counts_.empty()) {
+        counts_.resize(n);
+        low_.resize(n + 1);
+        // A table of 2^b entries for b >= 3 narrows the search to a few symbols; small models
+        // are searched whole.
+        std::uint32_t bits = 0;
+        if (n > 16) {
+            bits = 3;
+            while (n > (1u << (bits + 2))) ++bits;
+        }
+        table_shift_ = kSymbolLengthShift - bits;
+        table_last_ = 1u << bits;
+        table_.resize(table_last_ + 2);
     }
-    table_shift_ = kSymbolLengthShift - bits;
-    table_last_ = (1u << bits);
-    table_.resize(table_last_ + 2);
-    reset();
-}
-
-void SymbolModel::reset() {
     std::fill(counts_.begin(), counts_.end(), 1u);
     total_ = 0;
-    cycle_ = symbols();
+    cycle_ = n;
     update();
-    cycle_ = countdown_ = (symbols() + 6) / 2;
+    cycle_ = countdown_ = (n + 6) / 2;
+    ready_ = true;
 }
 
 void SymbolModel::update() {

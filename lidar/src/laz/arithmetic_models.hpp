@@ -14,16 +14,23 @@ namespace korvane::laz {
 inline constexpr int kSymbolLengthShift = 15;
 inline constexpr int kBitLengthShift = 13;
 
+// A model is set up when it is first used, not when it is made or reset: a chunk uses few of
+// the many models its coders hold, so resetting them all for each chunk costs next to nothing.
 class SymbolModel {
   public:
     // A model of `symbols` symbols, 2 to 2048 of them, each first equally likely.
-    explicit SymbolModel(std::uint32_t symbols);
+    explicit SymbolModel(std::uint32_t symbols) : symbols_(symbols) {}
 
     // Back to the state of a new model: chunks are coded independently of each other.
-    void reset();
+    void reset() { ready_ = false; }
 
-    std::uint32_t symbols() const { return static_cast<std::uint32_t>(counts_.size()); }
-    std::uint32_t last_symbol() const { return symbols() - 1; }
+    // Called by the coder before each symbol: sets the model up if it is new or was reset.
+    void prepare() {
+        if (!ready_) start();
+    }
+
+    std::uint32_t symbols() const { return symbols_; }
+    std::uint32_t last_symbol() const { return symbols_ - 1; }
 
     // The start of symbol s's share of 2^15, and the start of the next one (2^15 after the last).
     std::uint32_t low(std::uint32_t s) const { return low_[s]; }
@@ -52,8 +59,11 @@ class SymbolModel {
     }
 
   private:
+    void start();
     void update();
 
+    std::uint32_t symbols_;
+    bool ready_ = false;
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> low_;    // symbols + 1 entries, the last 2^15
     std::vector<std::uint32_t> table_;  // first candidate symbol by the top bits of an offset
