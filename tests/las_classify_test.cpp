@@ -80,10 +80,15 @@ TEST(CheckLas, RefusesWhatItCannotHandle) {
     const Case cases[] = {
         {"LAS 1.3", las_bytes(1, 3, 0, 20), "\nCannot handle las files of version 1.3\n"},
         {"LAS 2.0", las_bytes(2, 0, 0, 20), "\nCannot handle las files of version 2.x\n"},
-        {"major 12 prints the character after '9'", las_bytes(12, 0, 0, 20),
-         "\nCannot handle las files of version <.x\n"},
+        // Numbers print in decimal, whatever their size.
+        {"major 12", las_bytes(12, 0, 0, 20), "\nCannot handle las files of version 12.x\n"},
+        {"minor 20", las_bytes(1, 20, 0, 20), "\nCannot handle las files of version 1.20\n"},
         {"format 4", las_bytes(1, 2, 4, 20),
          "\nPointDataFormatID in " + path + " is 4. Only 0, 1, 2, or 3 is accepted\n"},
+        {"format 10", las_bytes(1, 2, 10, 67),
+         "\nPointDataFormatID in " + path + " is 10. Only 0, 1, 2, or 3 is accepted\n"},
+        {"format 131, a compressed format 3", las_bytes(1, 2, 131, 34),
+         "\nPointDataFormatID in " + path + " is 131. Only 0, 1, 2, or 3 is accepted\n"},
         {"format 3 of 36 bytes", las_bytes(1, 2, 3, 36),
          "\nData format of " + path + " (3) is incompatible with Length of Data Record (36)\n"},
         {"format 0 of 0 bytes", las_bytes(1, 2, 0, 0),

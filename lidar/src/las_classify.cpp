@@ -15,10 +15,10 @@
 namespace korvane {
 namespace {
 
-constexpr std::size_t kVersionMajorAt = 24;
-constexpr std::size_t kVersionMinorAt = 25;
-constexpr std::size_t kFormatAt = 104;
-constexpr std::size_t kRecordLengthAt = 105;
+constexpr std::size_t kVersionMajorAt = header::kVersionMajor.offset;
+constexpr std::size_t kVersionMinorAt = header::kVersionMinor.offset;
+constexpr std::size_t kFormatAt = header::kFormat.offset;
+constexpr std::size_t kRecordLengthAt = header::kRecordLength.offset;
 
 std::int16_t not_a_las_file(const char* filename, std::FILE* out) {
     std::fprintf(out, "\n%s is not a valid .las file\n\n", filename);
@@ -46,22 +46,23 @@ std::int16_t classify_las_bytes(std::span<const std::byte> head, const char* fil
     if (head.size() <= kVersionMajorAt) return not_a_las_file(filename, out);
     const std::uint8_t major = byte_at(kVersionMajorAt);
     if (major != 1) {
-        std::fprintf(out, "\nCannot handle las files of version %c.x\n", '0' + major);
+        std::fprintf(out, "\nCannot handle las files of version %u.x\n", unsigned{major});
         return -1;
     }
 
     if (head.size() <= kVersionMinorAt) return not_a_las_file(filename, out);
     const std::uint8_t minor = byte_at(kVersionMinorAt);
     if (minor > 2) {
-        std::fprintf(out, "\nCannot handle las files of version %c.%c\n", '0' + major, '0' + minor);
+        std::fprintf(out, "\nCannot handle las files of version %u.%u\n", unsigned{major},
+                     unsigned{minor});
         return -1;
     }
 
     if (head.size() <= kFormatAt) return not_a_las_file(filename, out);
     const std::uint8_t format = byte_at(kFormatAt);
     if (format > 3) {
-        std::fprintf(out, "\nPointDataFormatID in %s is %c. Only 0, 1, 2, or 3 is accepted\n",
-                     filename, '0' + format);
+        std::fprintf(out, "\nPointDataFormatID in %s is %u. Only 0, 1, 2, or 3 is accepted\n",
+                     filename, unsigned{format});
         return -1;
     }
 
@@ -72,8 +73,8 @@ std::int16_t classify_las_bytes(std::span<const std::byte> head, const char* fil
     if (minor < 2 && format >= 2) return 0;  // recognised, not handled
     if (length != record_length_of_format(format)) {
         std::fprintf(out,
-                     "\nData format of %s (%c) is incompatible with Length of Data Record (%d)\n",
-                     filename, '0' + format, length);
+                     "\nData format of %s (%u) is incompatible with Length of Data Record (%d)\n",
+                     filename, unsigned{format}, length);
         return -1;
     }
     return type_code(minor, format);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "full_io.hpp"
+#include "las/point_formats.hpp"
 
 namespace korvane {
 
@@ -36,18 +37,12 @@ bool write_header(FileSystem& fs, int fd, const LAS12Header& header) {
 }
 
 std::uint16_t record_length_of_format(std::uint8_t format) {
-    switch (format) {
-        case 0:
-            return sizeof(LAS12fm0);
-        case 1:
-            return sizeof(LAS12fm1);
-        case 2:
-            return sizeof(LAS12fm2);
-        case 3:
-            return sizeof(LAS12fm3);
-        default:
-            return 0;
-    }
+    return format <= 3 ? base_record_length(format) : 0;
 }
+
+static_assert(base_record_length(0) == sizeof(LAS12fm0) &&
+              base_record_length(1) == sizeof(LAS12fm1) &&
+              base_record_length(2) == sizeof(LAS12fm2) &&
+              base_record_length(3) == sizeof(LAS12fm3));
 
 }  // namespace korvane

@@ -1,0 +1,40 @@
+#include "variable_length_records.hpp"
+
+#include "las/byte_order.hpp"
+
+namespace korvane {
+namespace {
+
+std::string user_id_of(std::span<const std::byte> bytes) {
+    const char* text = reinterpret_cast<const char*>(bytes.data() + record_at::kUserId);
+    std::size_t n = 0;
+    while (n < record_at::kUserIdBytes && text[n] != '\0') ++n;
+    return {text, n};
+}
+
+}  // namespace
+
+RecordHeader parse_vlr_header(std::span<const std::byte, kVlrHeaderBytes> bytes) {
+    return {user_id_of(bytes), get_le<std::uint16_t>(bytes, record_at::kRecordId),
+            get_le<std::uint16_t>(bytes, record_at::kLength)};
+}
+
+RecordHeader parse_evlr_header(std::span<const std::byte, kEvlrHeaderBytes> bytes) {
+    return {user_id_of(bytes), get_le<std::uint16_t>(bytes, record_at::kRecordId),
+            get_le<std::uint64_t>(bytes, record_at::kLength)};
+}
+
+bool is_extra_bytes_record(std::string_view user_id, std::uint16_t record_id) {
+    return user_id == kSpecUserId && record_id == kExtraBytesRecordId;
+}
+
+bool is_crs_record(std::string_view user_id, std::uint16_t record_id) {
+    return user_id == kProjectionUserId &&
+           (record_id == 34735 || record_id == 34736 || record_id == 34737 || record_id == 2112);
+}
+
+bool is_copc_record(std::string_view user_id) {
+    return user_id == kCopcUserId;
+}
+
+}  // namespace korvane
