@@ -1,12 +1,17 @@
 // The checks of `Quillet --extended`: every listed file is described by the extended reader,
-// and every file after the first must be the first file's like in all that its bytes depend on,
-// so that its points or chunks can follow the first file's unchanged.
+// what the merge cannot carry is refused, and every file after the first must be the first
+// file's like in all that its bytes depend on, so that its points or chunks can follow the first
+// file's unchanged.
 #pragma once
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "file_system.hpp"
+#include "input_reader.hpp"
 #include "merge_job.hpp"
+#include "message.hpp"
 
 namespace quillet {
 
@@ -15,6 +20,11 @@ namespace quillet {
 // differ from the first file's. False, after one message, when a file cannot be merged, differs
 // from the first file, or when fewer than two files are listed.
 bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& fs);
+
+// Why the extended merge refuses a file the reader described, so far as it was read: point
+// formats whose waveform packets point into the file's own waveform data, LAZ not in chunks,
+// compressors and coders it does not know. Nothing when it can merge what was read.
+std::optional<Message> extended_refusal(const ReadResult& read, const std::string& name);
 
 // Prints the total number of points. False, after a message, when the total is more than the
 // merged header can state, or the chunks more than one chunk table can list.

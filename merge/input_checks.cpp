@@ -6,6 +6,7 @@
 #include "input_file.hpp"
 #include "las_classify.hpp"
 #include "list_file.hpp"
+#include "message.hpp"
 
 namespace quillet {
 namespace {
@@ -16,15 +17,21 @@ std::optional<LAS12Header> header_of(const std::string& name, const char* open_f
                                      std::FILE* out, korvane::FileSystem& fs) {
     const korvane::UniqueFd fd = open_input(name, fs);
     if (!fd.valid()) {
-        std::fprintf(out, open_failure, name.c_str());
+        print(out, say(open_failure, name.c_str()));
         return std::nullopt;
     }
-    return read_checked_header(fd.get(), name, out, fs);
+    Result<LAS12Header> header = read_checked_header(fd.get(), name, fs);
+    if (!header) {
+        print(out, header.problem());
+        return std::nullopt;
+    }
+    return *header;
 }
 
 }  // namespace
 
-bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints) {
+bool checkInput(MergeJob& job, ClassicState& state, std::FILE* out, korvane::FileSystem& fs,
+                std::FILE* hints) {
     std::optional<std::vector<std::string>> names = read_list(job.listName, out, fs);
     if (!names) return false;
     job.names = std::move(*names);
@@ -32,17 +39,17 @@ bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FIL
 
     const char* list = job.listName.c_str();
     for (const std::string& name : job.names) {
-        const std::int16_t previous = job.LASType;
-        job.LASType = korvane::check_las(name.c_str(), out, fs);
-        if (job.LASType <= 0) {
-            std::fprintf(out, "%s (listed in %s) is not a valid LAS file\n", name.c_str(), list);
+        const std::int16_t previous = state.LASType;
+        state.LASType = korvane::check_las(name.c_str(), out, fs);
+        if (state.LASType <= 0) {
+            print(out, say("%s (listed in %s) is not a valid LAS file\n", name.c_str(), list));
             hint_extended(name, hints, fs);
             return false;
         }
         ++job.LASCount;
-        if (job.LASCount > 1 && job.LASType != previous) {
-            std::fprintf(out, "\nType of file %s differs from that of previous files in %s\n",
-                         name.c_str(), list);
+        if (job.LASCount > 1 && state.LASType != previous) {
+            print(out, say("\nType of file %s differs from that of previous files in %s\n",
+                           name.c_str(), list));
             return false;
         }
     }
@@ -52,11 +59,11 @@ bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FIL
 bool enough_files(const MergeJob& job, std::FILE* out) {
     const char* list = job.listName.c_str();
     if (job.LASCount == 0) {
-        std::fprintf(out, "\nFile %s contains no valid .las files\n", list);
+        print(out, say("\nFile %s contains no valid .las files\n", list));
         return false;
     }
     if (job.LASCount == 1) {
-        std::fprintf(out, "\nAt least two .las files required in %s\n", list);
+        print(out, say("\nAt least two .las files required in %s\n", list));
         return false;
     }
     return true;
@@ -90,9 +97,8 @@ bool check_scale_offset_recordlength_consistency(const MergeJob& job, std::FILE*
         else if (h->PointDataRecordLength != reference->PointDataRecordLength)
             differing = "Record length";
         if (differing != nullptr) {
-            std::fprintf(out,
-                         "\n%s in %s differs from that in previous .las files included in %s\n",
-                         differing, name.c_str(), job.listName.c_str());
+            print(out, say("\n%s in %s differs from that in previous .las files included in %s\n",
+                           differing, name.c_str(), job.listName.c_str()));
             return false;
         }
     }

@@ -10,10 +10,11 @@
 namespace quillet {
 
 // Reads the list, classifies every listed file and sets job.names, job.LASCount and
-// job.LASType. False, after a message, when a file is not a handled LAS file, when the types
+// state.LASType. False, after a message, when a file is not a handled LAS file, when the types
 // differ, or when fewer than two files are listed. A refused file that `Quillet --extended`
 // would merge gets a line on `hints` that says so, unless `hints` is null.
-bool checkInput(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints = nullptr);
+bool checkInput(MergeJob& job, ClassicState& state, std::FILE* out, korvane::FileSystem& fs,
+                std::FILE* hints = nullptr);
 
 // False, after a message, when the list named no file or only one.
 bool enough_files(const MergeJob& job, std::FILE* out);

@@ -1,18 +1,18 @@
-// One listed input as the merge sees it. A reader makes it once, judging the header against the
-// file's real size; the checks, the merged header and the writer all work from it.
+// One listed input as the merge sees it: what a reader found in its header, records and point
+// data, judged against the file's real size. The checks, the plan and the writer work from it;
+// nothing in it says whether a merge accepts the file.
 #pragma once
 
 #include <Korvane_LiDAR.h>
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "laz/chunk_table_coder.hpp"
-#include "file_system.hpp"
+#include "laz/laszip_record.hpp"
 
 namespace quillet {
 
@@ -30,21 +30,26 @@ struct RecordInfo {
     std::uint16_t record_id = 0;
     Region whole;    // its record header and payload
     Region payload;  // the payload alone
+    // The digest of the payload of a record the checks compare (Extra Bytes, coordinate
+    // systems); 0 for the others.
+    std::uint64_t digest = 0;
     bool operator==(const RecordInfo&) const = default;
 };
 
 // What the LASzip record of a LAZ input says.
 struct LaszipInfo {
     std::vector<std::byte> payload;  // as stored
-    std::size_t vlr = 0;             // its place among the input's VLRs
-    std::uint16_t compressor = 0;
-    std::uint16_t coder = 0;
-    std::uint32_t options = 0;
-    std::uint32_t chunk_size = 0;  // points per chunk, or kVariableChunkSize
-    bool variable_chunks() const;
+    korvane::laz::LaszipRecord record;
+    std::size_t vlr = 0;  // its place among the input's VLRs
+    bool operator==(const LaszipInfo&) const = default;
 };
 
+// Which reader made a description: the classic one reads the 227-byte header of LAS 1.0-1.2,
+// the extended one every version's header, its records and LAZ chunk tables.
+enum class ReaderKind { Classic, Extended };
+
 struct InputDescription {
+    ReaderKind reader = ReaderKind::Extended;
     std::uint64_t file_size = 0;
     LAS12Header base{};             // the first 227 bytes
     std::vector<std::byte> header;  // the whole header block, extra bytes included
@@ -55,6 +60,11 @@ struct InputDescription {
     std::uint64_t point_count = 0;                     // the 64-bit count of LAS 1.4
     std::array<std::uint64_t, 15> points_by_return{};  // 5 used before LAS 1.4
     std::vector<RecordInfo> vlrs;
+    // The digest of every byte from the end of the header block to the point data: the records
+    // and whatever lies between and after them. Only when `records_digested`: the classic
+    // reader digests them only for the file whose records go into the merge.
+    std::uint64_t vlr_bytes_digest = 0;
+    bool records_digested = false;
     std::vector<RecordInfo> evlrs;
     // LAS: the point records. LAZ: the compressed chunks, back to back.
     Region points;
@@ -66,20 +76,12 @@ struct InputDescription {
     std::uint16_t copy_unit() const { return compressed ? 1 : record_length; }
 };
 
-// Reads an input's description: the classic one, from its 227-byte header alone, or the
-// extended one, which also walks its VLRs, chunk table and EVLRs. Nothing, after one message
-// naming the file, when the file is not what it must be.
-using DescribeInput = std::optional<InputDescription> (*)(int fd, const std::string& name,
-                                                          std::FILE* out, korvane::FileSystem& fs);
-
-std::optional<InputDescription> describe_classic(int fd, const std::string& name, std::FILE* out,
-                                                 korvane::FileSystem& fs);
-std::optional<InputDescription> describe_extended(int fd, const std::string& name, std::FILE* out,
-                                                  korvane::FileSystem& fs);
-
-// Whether a description made again at copy time still shows the input that was checked: the
-// same record length, compression, chunks and records. Point counts may differ (the copy then
-// notices that the merge no longer adds up).
-bool same_layout(const InputDescription& checked, const InputDescription& now);
+// How a description made again at copy time differs from the one that was checked.
+enum class Change {
+    None,        // everything the checks, the merged header and the plan read is as it was
+    PointCount,  // only the point counts: the merged header no longer adds up
+    Other,       // anything else in the header, the records or the chunk table
+};
+Change change_between(const InputDescription& checked, const InputDescription& now);
 
 }  // namespace quillet

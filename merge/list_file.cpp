@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "message.hpp"
 #include "unique_fd.hpp"
 
 namespace quillet {
@@ -27,7 +28,7 @@ bool is_blank(char c) {
 std::optional<std::vector<std::string>> read_list(const std::string& listName, std::FILE* out,
                                                   korvane::FileSystem& fs) {
     auto cannot_open = [&] {
-        std::fprintf(out, "\nCannot open input ASCII file %s for reading\n", listName.c_str());
+        print(out, say("\nCannot open input ASCII file %s for reading\n", listName.c_str()));
         return std::nullopt;
     };
     korvane::UniqueFd owned;
@@ -47,22 +48,22 @@ std::optional<std::vector<std::string>> read_list(const std::string& listName, s
         const ssize_t got = fs.read(fd, chunk.data(), chunk.size());
         if (got < 0) {
             if (errno == EINTR) continue;
-            std::fprintf(out, "\nCannot read input ASCII file %s: %s\n", listName.c_str(),
-                         std::strerror(errno));
+            print(out, say("\nCannot read input ASCII file %s: %s\n", listName.c_str(),
+                           std::strerror(errno)));
             return std::nullopt;
         }
         if (got == 0) break;
         for (const char c : std::string_view(chunk.data(), static_cast<std::size_t>(got))) {
             if (c == '\0') {
-                std::fprintf(out, "\n%s holds zero bytes: it is not a text list of names\n",
-                             listName.c_str());
+                print(out, say("\n%s holds zero bytes: it is not a text list of names\n",
+                               listName.c_str()));
                 return std::nullopt;
             }
             if (!is_blank(c)) {
                 if (name.size() == kLongestName) {
-                    std::fprintf(out,
-                                 "\nA name listed in %s is longer than %zu characters: %.60s...\n",
-                                 listName.c_str(), kLongestName, name.c_str());
+                    print(out, say("\nA name listed in %s is longer than %zu characters: "
+                                   "%.60s...\n",
+                                   listName.c_str(), kLongestName, name.c_str()));
                     return std::nullopt;
                 }
                 name.push_back(c);

@@ -6,10 +6,10 @@
 #include "file_checks.hpp"
 #include "help_text.hpp"
 #include "input_checks.hpp"
-#include "input_description.hpp"
 #include "merge_job.hpp"
 #include "merged_file_writer.hpp"
 #include "merged_header.hpp"
+#include "message.hpp"
 #include "output_guard.hpp"
 #include "output_layout.hpp"
 
@@ -25,17 +25,18 @@ namespace {
 
 // The classic merge: LAS 1.0 to 1.2 with point formats 0 to 3.
 bool merge_classic(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::FILE* hints) {
-    if (!checkInput(job, out, fs, hints)) return false;
+    ClassicState state;
+    if (!checkInput(job, state, out, fs, hints)) return false;
     if (korvane::check_file_extension(job.outputName.c_str(), "las", out) < 0) {
-        std::fputs("\nOutput file should have .las extension\n", out);
+        print(out, say("\nOutput file should have .las extension\n"));
         return false;
     }
     if (!output_is_distinct(job, out, fs)) return false;
     if (!check_scale_offset_recordlength_consistency(job, out, fs)) return false;
-    if (!calc_output_filesize_and_attributes(job, out, fs)) return false;
+    if (!calc_output_filesize_and_attributes(job, state, out, fs)) return false;
 
-    std::fprintf(out, "\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str());
-    return write_merged_file(job, classic_layout(job), describe_classic, out, fs);
+    print(out, say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()));
+    return write_merged_file(job, classic_layout(job, state), out, fs);
 }
 
 // The extended merge: LAS 1.0 to 1.4, point formats 0 to 3 and 6 to 8, extra bytes, and LAZ,
@@ -44,14 +45,14 @@ bool merge_extended(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
     if (!check_extended_inputs(job, out, fs)) return false;
     const char* extension = job.inputs.front().compressed ? "laz" : "las";
     if (korvane::check_file_extension(job.outputName.c_str(), extension, out) < 0) {
-        std::fprintf(out, "\nOutput file should have .%s extension\n", extension);
+        print(out, say("\nOutput file should have .%s extension\n", extension));
         return false;
     }
     if (!output_is_distinct(job, out, fs)) return false;
     if (!check_extended_total(job, out)) return false;
 
-    std::fprintf(out, "\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str());
-    return write_merged_file(job, extended_layout(job), describe_extended, out, fs);
+    print(out, say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()));
+    return write_merged_file(job, extended_layout(job), out, fs);
 }
 
 }  // namespace
@@ -69,8 +70,8 @@ int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& 
             return 0;
         case CommandLine::Action::Refuse:
             if (!command.unknownOption.empty())
-                std::fprintf(out, "\nUnknown option %s\n", command.unknownOption.c_str());
-            std::fputs("\nMissing, or excessive number of, arguments\n", out);
+                print(out, say("\nUnknown option %s\n", command.unknownOption.c_str()));
+            print(out, say("\nMissing, or excessive number of, arguments\n"));
             usage(out);
             return kFailure;
         case CommandLine::Action::Merge:

@@ -2,8 +2,9 @@
 
 #include <cmath>
 
-#include "input_description.hpp"
 #include "input_file.hpp"
+#include "input_reader.hpp"
+#include "message.hpp"
 
 namespace quillet {
 namespace {
@@ -29,7 +30,8 @@ void merge_into(LAS12Header& merged, const LAS12Header& next) {
     merged.NumberOfPointReturns += next.NumberOfPointReturns;
 }
 
-bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+bool calc_output_filesize_and_attributes(MergeJob& job, ClassicState& state, std::FILE* out,
+                                         korvane::FileSystem& fs) {
     double TotalPoints = 0.0;
     job.inputs.clear();
     LAS12Header last{};
@@ -37,36 +39,38 @@ bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane:
         const std::string& name = job.names[i];
         const korvane::UniqueFd fd = open_input(name, fs);
         if (!fd.valid()) {
-            std::fprintf(out, "Failed to open %s for reading in check_output_filesize()\n",
-                         name.c_str());
+            print(out,
+                  say("Failed to open %s for reading in check_output_filesize()\n", name.c_str()));
             return false;
         }
-        std::optional<InputDescription> d = describe_classic(fd.get(), name, out, fs);
-        if (!d) return false;
-        const LAS12Header* h = &d->base;
+        // Only the first file's records go into the merge: only theirs are digested.
+        ReadResult read = read_classic(fd.get(), name, fs, i == 0);
+        if (read.problem) {
+            print(out, *read.problem);
+            return false;
+        }
+        const LAS12Header* h = &read.description.base;
         last = *h;
-        if (i == 0) job.ph12global = *h;
+        if (i == 0) state.ph12global = *h;
 
         TotalPoints = std::floor(h->NumberOfPointReturns + TotalPoints + kRoundingGuard);
         if (TotalPoints >= kPointLimit) {
-            std::fprintf(out,
-                         "\nERROR: The number of points in the merged .las file exceeds "
-                         "2,147,483,647,\nthe 32-bit limit, and cannot be stored in the file's "
-                         "header.");
+            print(out, say("\nERROR: The number of points in the merged .las file exceeds "
+                           "2,147,483,647,\nthe 32-bit limit, and cannot be stored in the file's "
+                           "header."));
             return false;
         }
-        if (i >= 1) merge_into(job.ph12global, *h);
-        job.inputs.push_back(std::move(*d));
+        if (i >= 1) merge_into(state.ph12global, *h);
+        job.inputs.push_back(std::move(read.description));
     }
 
     // The estimate counts neither variable length records nor the gap before the point data.
     const double TotalFileSize = last.PointDataRecordLength * TotalPoints + last.HeaderSize;
-    std::fprintf(out, "%.0f points in all input .las files\n", TotalPoints);
+    print(out, say("%.0f points in all input .las files\n", TotalPoints));
     if (TotalFileSize >= kSizeLimit) {
-        std::fprintf(out,
-                     "\nWARNING: The output .las file will be %.3fMB, which excceds the 32-bit "
-                     "limit (2,147MB)\n\n",
-                     TotalFileSize / 1000000);
+        print(out, say("\nWARNING: The output .las file will be %.3fMB, which excceds the 32-bit "
+                       "limit (2,147MB)\n\n",
+                       TotalFileSize / 1000000));
     }
     return true;
 }

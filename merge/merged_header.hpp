@@ -9,10 +9,11 @@
 
 namespace quillet {
 
-// Sets job.ph12global and job.inputs, and prints the total number of points, and a warning when the
-// merged file will pass 2,147 MB. False, after a message, when a file cannot be read or the total
-// reaches 2,147,483,647 points.
-bool calc_output_filesize_and_attributes(MergeJob& job, std::FILE* out, korvane::FileSystem& fs);
+// Sets state.ph12global and job.inputs, and prints the total number of points, and a warning when
+// the merged file will pass 2,147 MB. False, after a message, when a file cannot be read or the
+// total reaches 2,147,483,647 points.
+bool calc_output_filesize_and_attributes(MergeJob& job, ClassicState& state, std::FILE* out,
+                                         korvane::FileSystem& fs);
 
 // Folds the counts and box of one more file's header into the merged header. The comparisons
 // are strict, so a NaN never replaces an extent and a NaN extent is never replaced.

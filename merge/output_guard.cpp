@@ -4,6 +4,7 @@
 
 #include "file_checks.hpp"
 #include "list_file.hpp"
+#include "message.hpp"
 
 namespace quillet {
 namespace {
@@ -29,7 +30,7 @@ bool output_is_distinct(const MergeJob& job, std::FILE* out, korvane::FileSystem
         return false;
     }
     if (!S_ISREG(output.st_mode)) {
-        std::fprintf(out, "\nCannot open binary file %s for writing\n", job.outputName.c_str());
+        print(out, say("\nCannot open binary file %s for writing\n", job.outputName.c_str()));
         return false;
     }
     return true;

@@ -1,76 +1,44 @@
 #include "output_layout.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
-#include "laz/chunk_table_coder.hpp"
-#include "las_extended_layout.hpp"
+#include "las/public_header.hpp"
+#include "las/variable_length_records.hpp"
 #include "las_header.hpp"
+#include "laz/chunk_table.hpp"
 #include "merged_header.hpp"
 
 namespace quillet {
 namespace {
 
-using korvane::put_le;
-namespace at = korvane::header_at;
-namespace lz = korvane::laszip_at;
-
-bool is_copc(const RecordInfo& r) {
-    return r.user_id == korvane::kCopcUserId;
-}
-
-std::vector<std::byte> le_bytes(std::uint64_t value) {
-    std::vector<std::byte> bytes(sizeof value);
-    put_le(std::span(bytes), 0, value);
-    return bytes;
-}
+namespace header = korvane::header;
+namespace laz = korvane::laz;
+using korvane::write_field;
 
 // Whether the merged LAZ can keep the inputs' fixed chunk size: every input has that size and
 // every input but the last ends with a full chunk, so that every chunk of the merged file but
 // its last holds exactly that many points.
 bool keeps_fixed_chunks(const std::vector<InputDescription>& inputs) {
-    const std::uint32_t size = inputs.front().laszip->chunk_size;
-    if (size == korvane::kVariableChunkSize) return false;
+    const std::uint32_t size = inputs.front().laszip->record.chunk_size;
+    if (size == laz::kVariableChunkSize) return false;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (inputs[i].laszip->chunk_size != size) return false;
+        if (inputs[i].laszip->record.chunk_size != size) return false;
         if (i + 1 < inputs.size() && inputs[i].point_count % size != 0) return false;
     }
     return true;
 }
 
-// The first file's LASzip record, for the merged chunks: the chunk size variable unless the
-// fixed one is kept, and no special EVLRs.
-std::vector<std::byte> merged_laszip_payload(const LaszipInfo& first, bool fixed) {
-    std::vector<std::byte> payload = first.payload;
-    if (!fixed) put_le<std::uint32_t>(payload, lz::kChunkSize, korvane::kVariableChunkSize);
-    put_le<std::int64_t>(payload, lz::kSpecialEvlrCount, -1);
-    put_le<std::int64_t>(payload, lz::kSpecialEvlrOffset, -1);
-    return payload;
-}
-
-// The chunk table of the merged LAZ: every input's chunks, in list order.
-std::vector<std::byte> merged_chunk_table(const std::vector<InputDescription>& inputs, bool fixed) {
-    std::vector<korvane::LazChunk> chunks;
-    for (const InputDescription& d : inputs)
-        chunks.insert(chunks.end(), d.chunks.begin(), d.chunks.end());
-    const std::vector<std::byte> coded = korvane::encode_chunk_table(chunks, !fixed);
-    std::vector<std::byte> table(korvane::kChunkTableHeaderBytes);
-    put_le<std::uint32_t>(table, 0, 0);  // version
-    put_le<std::uint32_t>(table, 4, static_cast<std::uint32_t>(chunks.size()));
-    table.insert(table.end(), coded.begin(), coded.end());
-    return table;
-}
-
-// The merged header: the first file's whole header block with the counts summed, the box
-// enclosing every input that holds points, and the offsets and record counts of the new file.
+// The counts of the merged file's records, known once its VLRs are laid out.
 struct MergedCounts {
     std::uint32_t offset_to_data = 0;
     std::uint32_t vlr_count = 0;
-    std::uint64_t evlr_start = 0;
     std::uint32_t evlr_count = 0;
 };
 
+// The merged header: the first file's whole header block with the counts summed, the box
+// enclosing every input that holds points, and the offsets and record counts of the new file.
+// The start of the EVLRs (LAS 1.4) is patched in once they are written.
 std::vector<std::byte> merged_header(const std::vector<InputDescription>& inputs,
                                      const MergedCounts& counts) {
     const InputDescription& first = inputs.front();
@@ -103,56 +71,74 @@ std::vector<std::byte> merged_header(const std::vector<InputDescription>& inputs
         h.NumberOfPointsByReturn[r] =
             legacy && by_return[r] <= kMost32 ? static_cast<std::uint32_t>(by_return[r]) : 0;
 
-    std::vector<std::byte> header = first.header;
+    std::vector<std::byte> block = first.header;
     const korvane::HeaderBytes base = korvane::header_to_bytes(h);
-    std::copy(base.begin(), base.end(), header.begin());
-    if (first.minor >= 3) put_le<std::uint64_t>(header, at::kWaveformStart, 0);
+    std::copy(base.begin(), base.end(), block.begin());
+    if (first.minor >= 3) write_field<std::uint64_t>(block, header::kWaveformStart, 0);
     if (first.minor >= 4) {
-        put_le<std::uint64_t>(header, at::kEvlrStart, counts.evlr_start);
-        put_le<std::uint32_t>(header, at::kEvlrCount, counts.evlr_count);
-        put_le<std::uint64_t>(header, at::kPointCount, total);
+        write_field<std::uint64_t>(block, header::kEvlrStart, 0);
+        write_field(block, header::kEvlrCount, counts.evlr_count);
+        write_field(block, header::kPointCount, total);
         for (std::size_t r = 0; r < korvane::kExtendedReturns; ++r)
-            put_le<std::uint64_t>(header, at::kPointsByReturn + 8 * r, by_return[r]);
+            write_field(block, header::kPointsByReturn, by_return[r], r);
     }
-    return header;
+    return block;
 }
 
 }  // namespace
 
-void OutputLayout::add_bytes(std::vector<std::byte> bytes) {
-    size += bytes.size();
-    pieces.push_back({Piece::Kind::Bytes, std::move(bytes), 0, {}});
+void OutputLayout::add_bytes(std::vector<std::byte> bytes, std::vector<Patch> patches) {
+    Piece p;
+    p.bytes = std::move(bytes);
+    p.patches = std::move(patches);
+    pieces.push_back(std::move(p));
 }
 
-void OutputLayout::add_input_bytes(std::size_t input, Region from) {
-    if (from.length == 0) return;
-    size += from.length;
-    if (!pieces.empty()) {
+void OutputLayout::add_copy(std::size_t input, Region from, Mark mark) {
+    if (from.length == 0 && mark == Mark::None) return;
+    if (!pieces.empty() && mark == Mark::None) {
         Piece& last = pieces.back();
-        if (last.kind == Piece::Kind::InputBytes && last.input == input &&
+        if (last.kind == Piece::Kind::Copy && last.input == input && !last.points &&
             last.from.end() == from.offset) {
             last.from.length += from.length;
             return;
         }
     }
-    pieces.push_back({Piece::Kind::InputBytes, {}, input, from});
+    Piece p;
+    p.kind = Piece::Kind::Copy;
+    p.input = input;
+    p.from = from;
+    p.mark = mark;
+    pieces.push_back(std::move(p));
 }
 
-void OutputLayout::add_points(std::size_t input, std::uint64_t length) {
-    size += length;
-    pieces.push_back({Piece::Kind::InputPoints, {}, input, {}});
+void OutputLayout::add_points(std::size_t input, const InputDescription& d) {
+    Piece p;
+    p.kind = Piece::Kind::Copy;
+    p.input = input;
+    p.from = d.points;
+    p.points = true;
+    p.chunks = d.chunks;
+    pieces.push_back(std::move(p));
 }
 
-OutputLayout classic_layout(const MergeJob& job) {
+void OutputLayout::add_chunk_table(bool variable) {
+    Piece p;
+    p.kind = Piece::Kind::ChunkTable;
+    p.variable_chunks = variable;
+    p.mark = Mark::ChunkTable;
+    pieces.push_back(std::move(p));
+}
+
+OutputLayout classic_layout(const MergeJob& job, const ClassicState& state) {
     OutputLayout layout;
-    const korvane::HeaderBytes header = korvane::header_to_bytes(job.ph12global);
+    const korvane::HeaderBytes header = korvane::header_to_bytes(state.ph12global);
     layout.add_bytes({header.begin(), header.end()});
-    const std::uint64_t start = job.ph12global.OffsetToData;
+    const std::uint64_t start = state.ph12global.OffsetToData;
     // Bytes from the end of the header up to the point data: the first file's variable length
     // records (projection among them) and, in LAS 1.0, the point data start signature.
-    layout.add_input_bytes(0, {korvane::kHeaderBytes, start - korvane::kHeaderBytes});
-    for (std::size_t i = 0; i < job.inputs.size(); ++i)
-        layout.add_points(i, job.inputs[i].points.length);
+    layout.add_copy(0, {korvane::kHeaderBytes, start - korvane::kHeaderBytes});
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) layout.add_points(i, job.inputs[i]);
     return layout;
 }
 
@@ -162,50 +148,60 @@ OutputLayout extended_layout(const MergeJob& job) {
     const bool laz = first.compressed;
     const bool fixed = laz && keeps_fixed_chunks(inputs);
 
+    // The header's place; its bytes follow once the records before the points are laid out.
     OutputLayout layout;
-    // The header's place; its bytes are filled in once the offsets below are known.
-    layout.add_bytes(std::vector<std::byte>(first.header.size()));
+    layout.add_bytes({});
+    std::uint64_t size = first.header.size();
     MergedCounts counts;
     std::uint32_t removed = 0;
     std::uint64_t vlrs_end = first.header.size();
+    auto copy = [&](Region r) {
+        layout.add_copy(0, r);
+        size += r.length;
+    };
     for (std::size_t k = 0; k < first.vlrs.size(); ++k) {
         const RecordInfo& r = first.vlrs[k];
         vlrs_end = r.whole.end();
         // Cloud optimised LAZ indexes its own chunks: the merged file is a plain LAZ file.
-        if (is_copc(r)) {
+        if (korvane::is_copc_record(r.user_id)) {
             ++removed;
             continue;
         }
         if (laz && k == first.laszip->vlr) {
-            layout.add_input_bytes(0, {r.whole.offset, korvane::kVlrHeaderBytes});
-            layout.add_bytes(merged_laszip_payload(*first.laszip, fixed));
+            copy({r.whole.offset, korvane::kVlrHeaderBytes});
+            const std::uint32_t chunk_size =
+                fixed ? first.laszip->record.chunk_size : laz::kVariableChunkSize;
+            std::vector<std::byte> payload =
+                laz::rewrite_laszip_record(first.laszip->payload, chunk_size);
+            size += payload.size();
+            layout.add_bytes(std::move(payload));
         } else {
-            layout.add_input_bytes(0, r.whole);
+            copy(r.whole);
         }
     }
     // Whatever lies between the last record and the point data. The header keeps stating the
     // records that the first file states, less those left out.
-    layout.add_input_bytes(0, {vlrs_end, first.base.OffsetToData - vlrs_end});
+    copy({vlrs_end, first.base.OffsetToData - vlrs_end});
     counts.vlr_count = first.base.NumberOfVariableLengthRecords - removed;
-    counts.offset_to_data = static_cast<std::uint32_t>(layout.size);
+    counts.offset_to_data = static_cast<std::uint32_t>(size);
 
-    if (laz) {
-        std::uint64_t chunk_bytes = 0;
-        for (const InputDescription& d : inputs) chunk_bytes += d.points.length;
-        layout.add_bytes(le_bytes(counts.offset_to_data + sizeof(std::uint64_t) + chunk_bytes));
-    }
-    for (std::size_t i = 0; i < inputs.size(); ++i) layout.add_points(i, inputs[i].points.length);
-    if (laz) layout.add_bytes(merged_chunk_table(inputs, fixed));
+    // Where the chunk table starts, patched in once the chunks before it are written.
+    if (laz)
+        layout.add_bytes(std::vector<std::byte>(laz::kTableOffsetBytes), {{0, Mark::ChunkTable}});
+    for (std::size_t i = 0; i < inputs.size(); ++i) layout.add_points(i, inputs[i]);
+    if (laz) layout.add_chunk_table(!fixed);
 
-    counts.evlr_start = layout.size;
+    bool first_evlr = true;
     for (const RecordInfo& r : first.evlrs) {
-        if (is_copc(r)) continue;
+        if (korvane::is_copc_record(r.user_id)) continue;
         ++counts.evlr_count;
-        layout.add_input_bytes(0, r.whole);
+        layout.add_copy(0, r.whole, first_evlr ? Mark::FirstEvlr : Mark::None);
+        first_evlr = false;
     }
-    if (counts.evlr_count == 0) counts.evlr_start = 0;
 
-    layout.pieces.front().bytes = merged_header(inputs, counts);
+    Piece& head = layout.pieces.front();
+    head.bytes = merged_header(inputs, counts);
+    if (first.minor >= 4) head.patches.push_back({header::kEvlrStart.offset, Mark::FirstEvlr});
     return layout;
 }
 

@@ -1,7 +1,9 @@
-// How the merged file is laid out: a sequence of pieces, each either bytes made here (the
-// merged header, a rewritten record, a chunk table) or a stretch copied from an input (the
-// first file's records, every input's points or compressed chunks). The writer puts the pieces
-// one after the other; it never has to know which kind of merge made them.
+// The plan of the merged file: a sequence of pieces, each either bytes made here (the merged
+// header, a rewritten record) or a stretch copied from an input (the first file's records, every
+// input's points or compressed chunks), or the chunk table of the chunks written before it.
+// Fields known only once everything is written (where the chunk table and the EVLRs start) are
+// patched into their pieces at the end. The writer puts the pieces one after the other; it never
+// has to know which kind of merge made them.
 #pragma once
 
 #include <cstdint>
@@ -12,31 +14,47 @@
 
 namespace quillet {
 
+// A place in the output that a patch may name: the output offset of the piece so marked.
+enum class Mark { None, ChunkTable, FirstEvlr };
+
+// A u64 at `at` within a piece's bytes, set at the end to the output offset of the piece
+// marked `offset_of` (0 when no piece is so marked).
+struct Patch {
+    std::size_t at = 0;
+    Mark offset_of = Mark::None;
+};
+
 struct Piece {
     enum class Kind {
-        Bytes,        // `bytes`, as they are
-        InputBytes,   // the stretch `from` of input `input`, copied byte for byte
-        InputPoints,  // the point region of input `input`, described again when it is copied
+        Bytes,       // `bytes`, then `patches` into them
+        Copy,        // the stretch `from` of input `input`, byte for byte
+        ChunkTable,  // a chunk table listing every chunk copied before it
     };
     Kind kind = Kind::Bytes;
     std::vector<std::byte> bytes;
+    std::vector<Patch> patches;
     std::size_t input = 0;  // in list order
     Region from;
+    bool points = false;                    // Copy: the input's point records or chunks
+    std::vector<korvane::LazChunk> chunks;  // Copy: the LAZ chunks it holds, in order
+    bool variable_chunks = false;           // ChunkTable: whether it lists point counts
+    Mark mark = Mark::None;
 };
 
 struct OutputLayout {
     std::vector<Piece> pieces;
-    std::uint64_t size = 0;  // the merged file's size when every input is as it was checked
 
-    void add_bytes(std::vector<std::byte> bytes);
-    // Joins a stretch that continues the previous piece of the same input.
-    void add_input_bytes(std::size_t input, Region from);
-    void add_points(std::size_t input, std::uint64_t length);
+    void add_bytes(std::vector<std::byte> bytes, std::vector<Patch> patches = {});
+    // A stretch of an input; unless marked, it joins the previous piece when that copies the
+    // bytes just before it and is not points.
+    void add_copy(std::size_t input, Region from, Mark mark = Mark::None);
+    void add_points(std::size_t input, const InputDescription& d);
+    void add_chunk_table(bool variable);
 };
 
 // The classic merge: the merged 227-byte header, the first file's bytes from there up to its
 // point data, then every input's point records.
-OutputLayout classic_layout(const MergeJob& job);
+OutputLayout classic_layout(const MergeJob& job, const ClassicState& state);
 
 // The extended merge: the first file's whole header, rewritten; its VLRs without those of
 // cloud optimised LAZ and with its LASzip record rewritten; the points, or for LAZ the offset

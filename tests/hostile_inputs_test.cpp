@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 
@@ -18,6 +20,8 @@
 #include "child_process.hpp"
 #include "fault_injecting_fs.hpp"
 #include "las_header.hpp"
+#include "laz/chunk_table.hpp"
+#include "laz_sample.hpp"
 #include "merge_driver.hpp"
 #include "merge_fixture.hpp"
 
@@ -262,6 +266,123 @@ TEST_F(ChangingInputs, RecordLengthRewrittenBeforeItsCopy) {
     const auto result = merge(fs);
     ASSERT_TRUE(fs.changed());
     expect_failed(result, "\n" + victim_ + " changed while it was being merged\n");
+}
+
+// Everything the checks, the merged header and the plan read of an input is read again before
+// and after its copy: a header field, a record the checks compare or the merge keeps, a LASzip
+// record or a chunk table rewritten while the first file is copied refuses the merge.
+TEST(InputsChangedDuringTheMerge, WhatThePlanReadMayNotChange) {
+    using Bytes = std::vector<std::byte>;
+    const std::string samples = std::string(SAMPLES_DIR) + "/";
+    auto set_f64 = [](std::size_t at, double v) {
+        return [at, v](Bytes& b) { std::memcpy(&b[at], &v, sizeof v); };
+    };
+    auto flip = [](std::size_t at) { return [at](Bytes& b) { b[at] ^= std::byte{1}; }; };
+    struct Case {
+        const char* what;
+        const char* merge;   // "classic", "las14" or "laz"
+        const char* victim;  // the file that changes
+        std::function<void(Bytes&)> change;
+        bool count_only = false;  // the merged header no longer adds up
+    };
+    // LAS 1.4 tiles: an Extra Bytes record (compared) at byte 375 + 54, records of 32 bytes, and
+    // a coordinate system EVLR (compared, and the first file's kept) at the end.
+    const std::size_t payload = 375 + 54;
+    const Case cases[] = {
+        {"classic: a scale factor", "classic", "b.las", set_f64(131, 0.5)},
+        {"classic: an offset", "classic", "b.las", set_f64(171, 3.0)},
+        {"classic: the box", "classic", "b.las", set_f64(179, 1e7)},
+        {"classic: the first file's records", "classic", "a.las", flip(227 + 54)},
+        {"classic: the point count", "classic", "b.las",
+         [](Bytes& b) {
+             b.insert(b.end(), 28, std::byte{7});
+             b[107] = std::byte(std::to_integer<int>(b[107]) + 1);
+         },
+         true},
+        {"1.4: a scale factor", "las14", "b.las", set_f64(139, 0.5)},
+        {"1.4: the GPS time type", "las14", "b.las", flip(6)},
+        {"1.4: an Extra Bytes record", "las14", "b.las", flip(payload + 10)},
+        {"1.4: the first file's coordinate system", "las14", "a.las",
+         [](Bytes& b) { b.back() ^= std::byte{1}; }},
+        {"LAZ: a scale factor", "laz", "b.laz", set_f64(131, 0.5)},
+        {"LAZ: the LASzip record", "laz", "b.laz", flip(540 + 8)},  // its options
+        {"LAZ: the chunk table", "laz", "b.laz",
+         [](Bytes& b) {
+             // Two chunks' sizes swapped: the table still adds up, but lists other chunks.
+             std::string error;
+             const std::string path = std::string(SAMPLES_DIR) + "/lone-star-split-4.laz";
+             auto z = testing_support::load_laz_sample(path, error).value();
+             std::vector<korvane::LazChunk> chunks;
+             for (const auto& c : z.chunks)
+                 chunks.push_back({c.points, static_cast<std::uint32_t>(c.bytes.size())});
+             std::swap(chunks[0].bytes, chunks[1].bytes);
+             std::int64_t table;
+             std::memcpy(&table, &b[586], 8);
+             b.resize(static_cast<std::size_t>(table));
+             const Bytes coded = korvane::laz::build_chunk_table(chunks, false);
+             b.insert(b.end(), coded.begin(), coded.end());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string kind = c.merge;
+        if (kind == "laz" && !std::filesystem::exists(samples + "lone-star-split-1.laz"))
+            GTEST_SKIP() << "no LAZ samples in " << SAMPLES_DIR;
+        ScratchDir dir;
+        std::vector<std::string> names;
+        if (kind == "classic") {
+            for (const Tile& t :
+                 {make_tile("a.las", 2, 1, 300, 1), make_tile("b.las", 2, 1, 200, 2)})
+                t.file.write(dir / t.name), names.push_back(t.name);
+        } else if (kind == "las14") {
+            for (std::uint32_t seed : {1u, 2u}) {
+                lassynth::LasFile f =
+                    lassynth::make_las_extended(4, 6, lassynth::random_points(100, seed), 2, false);
+                f.between = lassynth::vlr("LASF_Spec", 4, Bytes(192, std::byte{1}));
+                f.header.NumberOfVariableLengthRecords = 1;
+                f.after = lassynth::evlr("LASF_Projection", 2112, Bytes(40, std::byte{3}));
+                f.set_extension_u32(243, 1);
+                f.lay_out();
+                names.push_back(seed == 1 ? "a.las" : "b.las");
+                f.write(dir / names.back());
+            }
+        } else {
+            names = {"a.laz", "b.laz"};
+            std::filesystem::copy_file(samples + "lone-star-split-1.laz", dir / "a.laz");
+            std::filesystem::copy_file(samples + "lone-star-split-4.laz", dir / "b.laz");
+        }
+        std::string list;
+        for (const std::string& n : names) list += dir / n + "\n";
+        const std::string list_file = dir.write_text("list.txt", list);
+        const std::string output = dir / (kind == "laz" ? "out.laz" : "out.las");
+        dir.write_text(std::filesystem::path(output).filename(), "the user's earlier merge");
+        const std::string victim = dir / c.victim;
+        ChangingFs fs(first_copy, [&] {
+            Bytes b = lassynth::read_bytes(victim);
+            c.change(b);
+            lassynth::write_bytes(victim, b);
+        });
+        CapturedOutput out;
+        std::vector<const char*> args = {"Quillet"};
+        if (kind != "classic") args.push_back("--extended");
+        args.push_back(list_file.c_str());
+        args.push_back(output.c_str());
+        const int status = quillet::run(args, out.file(), fs);
+        ASSERT_TRUE(fs.changed());
+        EXPECT_EQ(status, -1);
+        const std::string printed = out.text();
+        const std::string expected =
+            c.count_only
+                ? "\nThe inputs changed while they were being merged; " + output + " not written\n"
+                : "\n" + victim + " changed while it was being merged\n";
+        EXPECT_TRUE(printed.ends_with(expected)) << printed;
+        std::vector<std::string> entries = names;
+        entries.push_back("list.txt");
+        entries.push_back(std::filesystem::path(output).filename());
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(list_dir(dir.path()), entries) << "no temporary file may be left behind";
+        EXPECT_EQ(lassynth::read_bytes(output).size(), 24u) << "the old output survives";
+    }
 }
 
 // ---- Names ---------------------------------------------------------------------------------
