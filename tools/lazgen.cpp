@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -28,12 +29,15 @@
 #include <string>
 #include <vector>
 
-#include "laz/chunk_table_coder.hpp"
-#include "las_extended_layout.hpp"
+#include "las/public_header.hpp"
+#include "las/variable_length_records.hpp"
+#include "laz/chunk_table.hpp"
+#include "laz/laszip_record.hpp"
 
 namespace {
 
-namespace at = korvane::header_at;
+namespace header = korvane::header;
+namespace laz = korvane::laz;
 using Bytes = std::vector<std::byte>;
 
 struct Failure {
@@ -74,21 +78,21 @@ void read_laszip_vlr(std::span<const std::byte> file, std::uint16_t header_size,
     for (std::uint32_t k = 0; k < vlr_count; ++k) {
         if (next + korvane::kVlrHeaderBytes > s.offset_to_data)
             throw Failure{"its VLRs run past the point data"};
-        const std::span<const std::byte> head = file.subspan(next, korvane::kVlrHeaderBytes);
-        const std::uint16_t payload = get<std::uint16_t>(head, korvane::vlr_at::kLength);
+        const korvane::RecordHeader head =
+            korvane::parse_vlr_header(file.subspan(next).first<korvane::kVlrHeaderBytes>());
         const std::uint64_t start = next + korvane::kVlrHeaderBytes;
-        next = start + payload;
+        next = start + head.payload_length;
         if (next > s.offset_to_data) throw Failure{"its VLRs run past the point data"};
-        if (korvane::record_user_id(head) != korvane::kLaszipUserId ||
-            get<std::uint16_t>(head, korvane::vlr_at::kRecordId) != korvane::kLaszipRecordId)
-            continue;
-        if (payload < korvane::laszip_at::kItems) throw Failure{"its LASzip VLR is too short"};
-        const std::uint16_t compressor = get<std::uint16_t>(file, start);
-        if (compressor != korvane::kPointwiseChunkedCompressor &&
-            compressor != korvane::kLayeredChunkedCompressor)
+        if (head.user_id != laz::kLaszipUserId || head.record_id != laz::kLaszipRecordId) continue;
+        const std::optional<laz::LaszipRecord> record =
+            laz::parse_laszip_record(file.subspan(start, head.payload_length));
+        if (!record) throw Failure{"its LASzip VLR is too short"};
+        if (record->compressor != laz::kPointwiseChunkedCompressor &&
+            record->compressor != laz::kLayeredChunkedCompressor)
             throw Failure{"its points are not compressed in chunks"};
-        s.chunk_size_at = start + korvane::laszip_at::kChunkSize;
-        s.variable = get<std::uint32_t>(file, s.chunk_size_at) == korvane::kVariableChunkSize;
+        s.chunk_size_at = start + laz::laszip_at::kChunkSize;
+        s.variable = record->variable_chunks();
+        s.chunk_size = record->chunk_size;
         return;
     }
     throw Failure{"it has no LASzip VLR"};
@@ -96,53 +100,48 @@ void read_laszip_vlr(std::span<const std::byte> file, std::uint16_t header_size,
 
 Sample read_sample(std::span<const std::byte> file) {
     Sample s;
-    if (file.size() < 227 || get<std::uint32_t>(file, 0) != 0x4653414Cu)  // "LASF"
+    if (file.size() < 227 || std::memcmp(file.data(), "LASF", 4) != 0)
         throw Failure{"not a LAS file"};
-    s.minor = get<std::uint8_t>(file, at::kVersionMinor);
-    const auto header_size = get<std::uint16_t>(file, at::kHeaderSize);
-    s.offset_to_data = get<std::uint32_t>(file, at::kOffsetToData);
+    s.minor = korvane::read_field(file, header::kVersionMinor);
+    const std::uint16_t header_size = korvane::read_field(file, header::kHeaderSize);
+    s.offset_to_data = korvane::read_field(file, header::kOffsetToData);
     if (s.minor > 4 || header_size < korvane::standard_header_size(s.minor) ||
         header_size > s.offset_to_data || s.offset_to_data + std::uint64_t{8} > file.size())
         throw Failure{"its header is not one this tool reads"};
-    if ((get<std::uint8_t>(file, at::kFormat) & korvane::kCompressedBits) == 0)
+    if ((korvane::read_field(file, header::kFormat) & korvane::kCompressedBits) == 0)
         throw Failure{"not a LAZ file"};
-    if (s.minor == 4 && get<std::uint32_t>(file, at::kEvlrCount) != 0)
+    if (s.minor == 4 && korvane::read_field(file, header::kEvlrCount) != 0)
         throw Failure{"it has EVLRs (and COPC indexes), which this tool does not repeat"};
-    s.points = s.minor == 4 ? get<std::uint64_t>(file, at::kPointCount)
-                            : get<std::uint32_t>(file, at::kLegacyPointCount);
-    read_laszip_vlr(file, header_size, get<std::uint32_t>(file, at::kVlrCount), s);
+    s.points = s.minor == 4 ? korvane::read_field(file, header::kPointCount)
+                            : korvane::read_field(file, header::kLegacyPointCount);
+    read_laszip_vlr(file, header_size, korvane::read_field(file, header::kVlrCount), s);
 
     // The chunk table's offset, or -1 and the offset in the last 8 bytes of the file.
     auto table_at = get<std::int64_t>(file, s.offset_to_data);
-    if (table_at == -1) table_at = get<std::int64_t>(file, file.size() - 8);
-    const std::uint64_t first_chunk = s.offset_to_data + std::uint64_t{8};
+    if (table_at == laz::kTableOffsetAtEnd) table_at = get<std::int64_t>(file, file.size() - 8);
+    const std::uint64_t first_chunk = s.offset_to_data + std::uint64_t{laz::kTableOffsetBytes};
     if (table_at < static_cast<std::int64_t>(first_chunk) ||
-        static_cast<std::uint64_t>(table_at) + korvane::kChunkTableHeaderBytes > file.size())
+        static_cast<std::uint64_t>(table_at) + laz::kChunkTableHeaderBytes > file.size())
         throw Failure{"its chunk table offset is out of place"};
     const auto table = static_cast<std::size_t>(table_at);
     s.region = file.subspan(first_chunk, table - first_chunk);
-    const auto count = get<std::uint32_t>(file, table + 4);
-    if (count > s.region.size()) throw Failure{"its chunk table lists more chunks than bytes"};
+    const laz::ChunkTableHeader head =
+        laz::parse_chunk_table_header(file.subspan(table).first<laz::kChunkTableHeaderBytes>());
+    if (head.count > s.region.size()) throw Failure{"its chunk table lists more chunks than bytes"};
     const std::optional<korvane::DecodedChunkTable> decoded = korvane::decode_chunk_table(
-        file.subspan(table + korvane::kChunkTableHeaderBytes), count, s.variable);
+        file.subspan(table + laz::kChunkTableHeaderBytes), head.count, s.variable);
     if (!decoded) throw Failure{"its chunk table is cut short"};
     s.chunks = decoded->chunks;
 
+    if (!s.variable) {
+        if (s.chunk_size == 0) throw Failure{"its chunk size is 0"};
+        if (head.count != laz::fixed_chunk_count(s.points, s.chunk_size))
+            throw Failure{"its fixed chunks do not hold the points of its header"};
+        laz::set_fixed_chunk_points(s.chunks, s.points, s.chunk_size);
+    }
     std::uint64_t bytes = 0;
     std::uint64_t points = 0;
-    s.chunk_size = get<std::uint32_t>(file, s.chunk_size_at);
-    if (!s.variable && s.chunk_size == 0) throw Failure{"its chunk size is 0"};
-    for (std::size_t i = 0; i < s.chunks.size(); ++i) {
-        korvane::LazChunk& c = s.chunks[i];
-        if (!s.variable) {
-            // Every chunk holds the chunk size but the last, which holds the rest.
-            const std::uint64_t left = s.points - std::min(s.points, points);
-            if (i + 1 < s.chunks.size() && left <= s.chunk_size)
-                throw Failure{"its fixed chunks hold more points than its header"};
-            c.points = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, s.chunk_size));
-            if (i + 1 == s.chunks.size() && left > s.chunk_size)
-                throw Failure{"its fixed chunks hold fewer points than its header"};
-        }
+    for (const korvane::LazChunk& c : s.chunks) {
         bytes += c.bytes;
         points += c.points;
     }
@@ -158,24 +157,25 @@ Bytes output_prefix(std::span<const std::byte> file, const Sample& s, std::uint3
                     bool variable) {
     Bytes out(file.begin(), file.begin() + s.offset_to_data);
     const std::span<std::byte> o(out);
-    if (variable) korvane::put_le<std::uint32_t>(o, s.chunk_size_at, korvane::kVariableChunkSize);
+    if (variable) korvane::put_le<std::uint32_t>(o, s.chunk_size_at, laz::kVariableChunkSize);
 
     const std::uint64_t total = s.points * copies;
     const bool legacy_fits = total <= std::numeric_limits<std::uint32_t>::max();
     if (s.minor < 4 && !legacy_fits) throw Failure{"too many copies for a 32-bit point count"};
     // The 32-bit counts: multiplied when the sample fills them in and the total fits, else 0.
-    const bool legacy = legacy_fits && get<std::uint32_t>(file, at::kLegacyPointCount) != 0;
-    korvane::put_le<std::uint32_t>(o, at::kLegacyPointCount,
+    const bool legacy =
+        legacy_fits && get<std::uint32_t>(file, header::kLegacyPointCount.offset) != 0;
+    korvane::put_le<std::uint32_t>(o, header::kLegacyPointCount.offset,
                                    legacy ? static_cast<std::uint32_t>(total) : 0);
     for (std::size_t r = 0; r < korvane::kLegacyReturns; ++r) {
-        const std::size_t where = at::kLegacyPointsByReturn + 4 * r;
+        const std::size_t where = header::kLegacyPointsByReturn.offset + 4 * r;
         const std::uint64_t n = std::uint64_t{get<std::uint32_t>(file, where)} * copies;
         korvane::put_le<std::uint32_t>(o, where, legacy ? static_cast<std::uint32_t>(n) : 0);
     }
     if (s.minor == 4) {
-        korvane::put_le<std::uint64_t>(o, at::kPointCount, total);
+        korvane::put_le<std::uint64_t>(o, header::kPointCount.offset, total);
         for (std::size_t r = 0; r < korvane::kExtendedReturns; ++r) {
-            const std::size_t where = at::kPointsByReturn + 8 * r;
+            const std::size_t where = header::kPointsByReturn.offset + 8 * r;
             korvane::put_le<std::uint64_t>(o, where, get<std::uint64_t>(file, where) * copies);
         }
     }
@@ -200,15 +200,13 @@ Written write_output(const std::string& path, std::span<const std::byte> file, c
     chunks.reserve(s.chunks.size() * copies);
     for (std::uint32_t k = 0; k < copies; ++k)
         chunks.insert(chunks.end(), s.chunks.begin(), s.chunks.end());
-    const Bytes table = korvane::encode_chunk_table(chunks, variable);
+    const Bytes table = laz::build_chunk_table(chunks, variable);
 
     const Bytes prefix = output_prefix(file, s, copies, variable);
     // At OffsetToData, before the chunks: where the table starts.
     Bytes table_offset(sizeof(std::uint64_t));
     korvane::put_le<std::uint64_t>(table_offset, 0,
                                    s.offset_to_data + 8 + std::uint64_t{s.region.size()} * copies);
-    Bytes table_head(korvane::kChunkTableHeaderBytes);  // version 0, number of chunks
-    korvane::put_le<std::uint32_t>(table_head, 4, static_cast<std::uint32_t>(chunks.size()));
 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     const auto put = [&out](std::span<const std::byte> bytes) {
@@ -218,7 +216,6 @@ Written write_output(const std::string& path, std::span<const std::byte> file, c
     put(prefix);
     put(table_offset);
     for (std::uint32_t k = 0; k < copies; ++k) put(s.region);
-    put(table_head);
     put(table);
     out.close();
     if (!out) throw Failure{"cannot write " + path};

@@ -1,10 +1,9 @@
-// The extended reader and the chunk-table decoder on arbitrary bytes. The input is written to a
-// file and described: a file that is accepted must be described within its own bytes (records,
-// points, chunk table and EVLRs inside the file, chunks adding up to the header's count and to
-// the bytes before the table); one that is refused gets one message naming it. The same bytes,
-// decoded as a chunk table, must encode back to a table that decodes to the same entries.
+// The extended reader and the chunk-table decoder on arbitrary bytes. The input is described as a
+// file held in memory, through the file-system seam: a file that is accepted must be described
+// within its own bytes (records, points, chunk table and EVLRs inside the file, chunks adding up
+// to the header's count and to the bytes before the table); one that is refused gets one message
+// naming it, and so does one the merge refuses by policy.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -12,11 +11,11 @@
 #include <span>
 #include <string>
 
-#include "laz/chunk_table_coder.hpp"
-#include "file_system.hpp"
+#include "extended_checks.hpp"
 #include "fuzz_support.hpp"
-#include "input_description.hpp"
-#include "las_extended_layout.hpp"
+#include "input_reader.hpp"
+#include "las/point_formats.hpp"
+#include "memory_fs.hpp"
 
 namespace {
 
@@ -25,6 +24,7 @@ void check_description(const quillet::InputDescription& d, const std::string& no
     FUZZ_CHECK(d.record_length >= korvane::base_record_length(d.format), note);
     FUZZ_CHECK(d.header.size() == d.base.HeaderSize && d.base.HeaderSize <= d.base.OffsetToData,
                note);
+    FUZZ_CHECK(d.base.OffsetToData <= size, note);
     FUZZ_CHECK(d.points.end() <= size && d.points.end() >= d.points.offset, note);
     for (const quillet::RecordInfo& r : d.vlrs)
         FUZZ_CHECK(r.whole.offset >= d.base.HeaderSize && r.whole.end() <= d.base.OffsetToData,
@@ -45,52 +45,31 @@ void check_description(const quillet::InputDescription& d, const std::string& no
         FUZZ_CHECK(r.whole.offset >= data_end && r.whole.end() <= size, note);
 }
 
-void check_chunk_table(std::span<const std::byte> data) {
-    if (data.size() < 2) return;
-    // The first two bytes choose the kind of table and how many entries to decode.
-    const bool variable = (std::to_integer<unsigned>(data[0]) & 1) != 0;
-    const std::uint32_t count = std::to_integer<std::uint32_t>(data[1]) * 3;
-    const std::optional<korvane::DecodedChunkTable> decoded =
-        korvane::decode_chunk_table(data.subspan(2), count, variable);
-    if (!decoded) return;
-    FUZZ_CHECK(decoded->chunks.size() == count && decoded->consumed <= data.size() - 2, "decode");
-    const std::vector<std::byte> coded = korvane::encode_chunk_table(decoded->chunks, variable);
-    FUZZ_CHECK(coded.size() <= korvane::max_coded_chunk_table_bytes(count, variable), "bound");
-    const std::optional<korvane::DecodedChunkTable> again =
-        korvane::decode_chunk_table(coded, count, variable);
-    FUZZ_CHECK(again && again->consumed == coded.size(), "round trip consumed");
-    if (variable) {
-        FUZZ_CHECK(again->chunks == decoded->chunks, "round trip");
-    } else {
-        for (std::size_t i = 0; i < count; ++i)
-            FUZZ_CHECK(again->chunks[i].bytes == decoded->chunks[i].bytes, "round trip");
-    }
+// One message, on its own line after an empty one, naming the file.
+void check_message(const quillet::Message& m, const std::string& path) {
+    const std::string& text = m.text;
+    FUZZ_CHECK(text.size() > 2 && text.front() == '\n' && text.back() == '\n', text);
+    FUZZ_CHECK(text.find('\n', 1) == text.size() - 1, text);
+    FUZZ_CHECK(text.find(path) != std::string::npos, text);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(data), size);
-    const std::string path = fuzzing::scratch_dir() + "/input.laz";
-    fuzzing::write_file(path, bytes);
-    korvane::FileSystem& fs = korvane::system_files();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    static const std::string path = "input.laz";
+    testing_support::MemoryFs fs;
+    fs.put(path, bytes);
+    const int fd = fs.open(path.c_str(), O_RDONLY, 0);
     FUZZ_CHECK(fd >= 0, path);
-    fuzzing::Captured out;
-    const std::optional<quillet::InputDescription> d =
-        quillet::describe_extended(fd, path, out.file(), fs);
-    ::close(fd);
-    const std::string text = out.text();
-    if (d) {
-        FUZZ_CHECK(text.empty(), text);
-        FUZZ_CHECK(d->file_size == size, "size");
-        check_description(*d, "accepted file");
-    } else {
-        // One message, on its own line after an empty one, naming the file.
-        FUZZ_CHECK(text.size() > 2 && text.front() == '\n' && text.back() == '\n', text);
-        FUZZ_CHECK(text.find('\n', 1) == text.size() - 1, text);
-        FUZZ_CHECK(text.find(path) != std::string::npos, text);
+    const quillet::ReadResult read = quillet::read_extended(fd, path, fs);
+    fs.close(fd);
+    const std::optional<quillet::Message> refusal = quillet::extended_refusal(read, path);
+    if (refusal) check_message(*refusal, path);
+    if (read.problem) check_message(*read.problem, path);
+    if (!refusal && !read.problem) {
+        FUZZ_CHECK(read.description.file_size == size, "size");
+        check_description(read.description, "accepted file");
     }
-    check_chunk_table(bytes);
     return 0;
 }

@@ -113,6 +113,18 @@ void description_seeds(Corpus& c, const std::vector<Bytes>& laz) {
     for (const Bytes& file : laz) c.add(file);
 }
 
+// Chunk tables: a kind byte (bit 0: variable), a count byte (entries / 3), the coded entries.
+void chunk_table_seeds(Corpus& c) {
+    // The two tables that LASzip's writer coded: 2 variable entries and 6 fixed ones.
+    c.add(Bytes{std::byte{1}, std::byte{1}, std::byte{0x69}, std::byte{0xe2}, std::byte{0xcc},
+                std::byte{0x5b}, std::byte{0x22}, std::byte{0x41}, std::byte{0xe2}, std::byte{0xa7},
+                std::byte{0}, std::byte{0}, std::byte{0}});
+    c.add(Bytes{std::byte{0}, std::byte{2}, std::byte{0x78}, std::byte{0x59}, std::byte{0x04},
+                std::byte{0x96}, std::byte{0x80}, std::byte{0xb8}, std::byte{0x59}, std::byte{0x97},
+                std::byte{0xd7}, std::byte{0x9a}, std::byte{0x6f}, std::byte{0x2a}, std::byte{0x9c},
+                std::byte{0}, std::byte{0}, std::byte{0}});
+}
+
 void classify_seeds(Corpus& c, const std::vector<Bytes>& samples) {
     for (std::uint8_t minor = 0; minor <= 2; ++minor)
         for (std::uint8_t format = 0; format <= 3; ++format) {
@@ -268,8 +280,10 @@ int main(int argc, char** argv) {
 
     Corpus classify(root, "las_classify_fuzz"), update(root, "header_update_fuzz"),
         merge(root, "merge_fuzz"), arguments(root, "argument_checks_fuzz"),
-        sorts(root, "quicksort_fuzz"), description(root, "input_description_fuzz");
+        sorts(root, "quicksort_fuzz"), description(root, "input_description_fuzz"),
+        chunk_tables(root, "chunk_table_fuzz");
     description_seeds(description, laz);
+    chunk_table_seeds(chunk_tables);
     classify_seeds(classify, samples);
     header_update_seeds(update, samples);
     merge_seeds(merge, samples);
@@ -277,8 +291,8 @@ int main(int argc, char** argv) {
     quicksort_seeds(sorts);
     std::printf(
         "seeds from %zu sample files: classify %d, header update %d, merge %d, "
-        "arguments %d, sorts %d, descriptions %d\n",
+        "arguments %d, sorts %d, descriptions %d, chunk tables %d\n",
         samples.size() + laz.size(), classify.count(), update.count(), merge.count(),
-        arguments.count(), sorts.count(), description.count());
+        arguments.count(), sorts.count(), description.count(), chunk_tables.count());
     return 0;
 }

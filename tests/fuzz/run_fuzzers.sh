@@ -22,6 +22,7 @@ max_len() {
     merge_fuzz|header_update_fuzz) echo 32768 ;;
     las_classify_fuzz) echo 1024 ;;
     input_description_fuzz) echo 65536 ;;
+    chunk_table_fuzz) echo 8192 ;;
     *) echo 4096 ;;
   esac
 }
@@ -36,7 +37,8 @@ for t in "${targets[@]}"; do
   corpus="$fuzz/corpus/$t"
   artifacts="$fuzz/artifacts/$t"
   log="$fuzz/logs/$t.log"
-  mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+  # A target without seeds of its own starts from an empty corpus.
+  mkdir -p "$corpus" "$artifacts" "$(dirname "$log")" "$seeds/$t"
   echo "== $t: ${seconds}s"
   start=$(date +%s)
   "$fuzz/$t" "$corpus" "$seeds/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" \
