@@ -61,8 +61,10 @@ std::int32_t gps_time_multiplier(std::int32_t difference, std::int32_t last_diff
     const float quotient = static_cast<float>(difference) / static_cast<float>(last_difference);
     const double rounded =
         quotient >= 0 ? static_cast<double>(quotient) + 0.5 : static_cast<double>(quotient) - 0.5;
-    // Only the positive end can be out of range: the smallest quotient is -2^31.
-    if (rounded >= 2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    // Of two nonzero 32-bit differences only the positive end can leave the range (the smallest
+    // quotient is -2^31); the test is written to take a zero last difference too, as x86 does.
+    if (!(rounded > -2147483649.0 && rounded < 2147483648.0))
+        return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(rounded);
 }
 

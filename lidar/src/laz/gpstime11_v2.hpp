@@ -31,7 +31,8 @@ using GpsTimeOut = std::span<std::byte, kGpsTime11Size>;
 // The multiplier symbol of a time difference that fits 32 bits, as LASzip's writer chooses it:
 // the quotient of the two differences in single precision, rounded half away from zero in double
 // precision. A quotient of 2^31 or more (from differences near the ends of the 32-bit range) is
-// taken as INT32_MIN, which is what x86-64 builds of the writers get from that conversion.
+// taken as INT32_MIN, which is what x86-64 builds of the writers get from that conversion (and
+// so is the quotient by a zero last difference, which the coder never asks for).
 std::int32_t gps_time_multiplier(std::int32_t difference, std::int32_t last_difference);
 
 class GpsTime11V2State {
