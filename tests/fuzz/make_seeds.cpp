@@ -257,6 +257,48 @@ void quicksort_seeds(Corpus& c) {
 
 }  // namespace
 
+// The point-wise chunk targets: the first chunk of each small LAZ sample of formats 0-3, cut to a
+// few thousand bytes, behind the target's choice of items, point count and piece; and the first
+// records of the LAS samples of formats 0-3 behind the round trip's choice of items and batches.
+void pointwise_seeds(Corpus& decoder, Corpus& round_trip, const std::vector<Bytes>& laz,
+                     const std::vector<Bytes>& samples) {
+    static constexpr std::size_t kBase[] = {20, 28, 26, 34};
+    auto selector = [](const Bytes& file, Bytes& out) {
+        if (file.size() < 227 || std::memcmp(file.data(), "LASF", 4) != 0) return false;
+        const auto format = static_cast<std::uint8_t>(std::to_integer<unsigned>(file[104]) & 0x3Fu);
+        const auto length = get<std::uint16_t>(file, 105);
+        if (format > 3 || length < kBase[format] || length - kBase[format] > 63) return false;
+        out.push_back(static_cast<std::byte>(format | ((length - kBase[format]) << 2)));
+        return true;
+    };
+    for (const Bytes& file : laz) {
+        Bytes seed;
+        if (!selector(file, seed)) continue;
+        const std::size_t at = get<std::uint32_t>(file, 96) + std::size_t{8};
+        if (at >= file.size()) continue;
+        const std::size_t n = std::min<std::size_t>(3000, file.size() - at);
+        const auto points = static_cast<std::uint16_t>(n / 20);
+        seed.push_back(static_cast<std::byte>(points & 0xFF));
+        seed.push_back(static_cast<std::byte>(points >> 8));
+        seed.push_back(std::byte{63});
+        seed.insert(seed.end(), file.begin() + static_cast<std::ptrdiff_t>(at),
+                    file.begin() + static_cast<std::ptrdiff_t>(at + n));
+        decoder.add(seed);
+    }
+    for (const Bytes& file : samples) {
+        Bytes seed;
+        if (!selector(file, seed)) continue;
+        const std::size_t at = get<std::uint32_t>(file, 96);
+        const std::size_t n = std::min<std::size_t>(std::size_t{30} * get<std::uint16_t>(file, 105),
+                                                    file.size() - std::min(at, file.size()));
+        seed.push_back(std::byte{7});
+        seed.push_back(std::byte{5});
+        seed.insert(seed.end(), file.begin() + static_cast<std::ptrdiff_t>(at),
+                    file.begin() + static_cast<std::ptrdiff_t>(at + n));
+        round_trip.add(seed);
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
         std::fprintf(stderr, "usage: make_seeds OUTPUT_DIR [SAMPLES_DIR]\n");
@@ -281,9 +323,11 @@ int main(int argc, char** argv) {
     Corpus classify(root, "las_classify_fuzz"), update(root, "header_update_fuzz"),
         merge(root, "merge_fuzz"), arguments(root, "argument_checks_fuzz"),
         sorts(root, "quicksort_fuzz"), description(root, "input_description_fuzz"),
-        chunk_tables(root, "chunk_table_fuzz");
+        chunk_tables(root, "chunk_table_fuzz"), pointwise(root, "pointwise_decoder_fuzz"),
+        round_trip(root, "pointwise_round_trip_fuzz");
     description_seeds(description, laz);
     chunk_table_seeds(chunk_tables);
+    pointwise_seeds(pointwise, round_trip, laz, samples);
     classify_seeds(classify, samples);
     header_update_seeds(update, samples);
     merge_seeds(merge, samples);
@@ -291,8 +335,10 @@ int main(int argc, char** argv) {
     quicksort_seeds(sorts);
     std::printf(
         "seeds from %zu sample files: classify %d, header update %d, merge %d, "
-        "arguments %d, sorts %d, descriptions %d, chunk tables %d\n",
+        "arguments %d, sorts %d, descriptions %d, chunk tables %d, point-wise chunks %d, "
+        "point-wise round trips %d\n",
         samples.size() + laz.size(), classify.count(), update.count(), merge.count(),
-        arguments.count(), sorts.count(), description.count(), chunk_tables.count());
+        arguments.count(), sorts.count(), description.count(), chunk_tables.count(),
+        pointwise.count(), round_trip.count());
     return 0;
 }
