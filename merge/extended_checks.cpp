@@ -73,7 +73,14 @@ bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& f
         }
         if (!job.inputs.empty()) {
             const InputDescription& first = job.inputs.front();
-            const std::vector<Difference> found = differences(first, *d);
+            // LAS and LAZ inputs mix; whether LAZ inputs can share one file is the coding
+            // plan's to say, once the output's form is known.
+            std::vector<Difference> found = differences(first, *d);
+            std::erase_if(found, [](const Difference& x) {
+                return x.field == Field::Compression || x.field == Field::LaszipCompressor ||
+                       x.field == Field::LaszipCoder || x.field == Field::LaszipOptions ||
+                       x.field == Field::LaszipItems;
+            });
             if (!found.empty()) {
                 const Difference& x = found.front();
                 print(out, say("\n%s of %s is %s; the first file, %s, has %s\n", name_of(x.field),
@@ -93,7 +100,7 @@ bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& f
     return enough_files(job, out);
 }
 
-bool check_extended_total(const MergeJob& job, std::FILE* out) {
+bool check_extended_total(const MergeJob& job, const CodingPlan& plan, std::FILE* out) {
     const InputDescription& first = job.inputs.front();
     const std::uint64_t limit = first.minor < 4 ? std::numeric_limits<std::uint32_t>::max()
                                                 : std::numeric_limits<std::uint64_t>::max();
@@ -107,13 +114,12 @@ bool check_extended_total(const MergeJob& job, std::FILE* out) {
         }
         total += d.point_count;
     }
-    // One chunk table lists the chunks of every input, and counts them in 32 bits.
-    std::uint64_t chunks = 0;
-    for (const InputDescription& d : job.inputs) chunks += d.chunks.size();
-    if (chunks > std::numeric_limits<std::uint32_t>::max()) {
+    // One chunk table lists every chunk of a LAZ output, and counts them in 32 bits.
+    if (plan.form == OutputForm::Laz &&
+        plan.chunk_count > std::numeric_limits<std::uint32_t>::max()) {
         print(out, say("\nERROR: The inputs hold %llu chunks, more than one chunk table can list "
                        "(4294967295)\n",
-                       ull{chunks}));
+                       ull{plan.chunk_count}));
         return false;
     }
     print(out, say("%llu points in all input .%s files\n", ull{total},

@@ -1,13 +1,14 @@
 // The checks of `Quillet --extended`: every listed file is described by the extended reader,
 // what the merge cannot carry is refused, and every file after the first must be the first
-// file's like in all that its bytes depend on, so that its points or chunks can follow the first
-// file's unchanged.
+// file's like in all that its records depend on (LAS and LAZ inputs may mix), so that its points
+// can follow the first file's unchanged.
 #pragma once
 
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "coding_plan.hpp"
 #include "file_system.hpp"
 #include "input_reader.hpp"
 #include "merge_job.hpp"
@@ -27,8 +28,8 @@ bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& f
 std::optional<Message> extended_refusal(const ReadResult& read, const std::string& name);
 
 // Prints the total number of points. False, after a message, when the total is more than the
-// merged header can state, or the chunks more than one chunk table can list.
-bool check_extended_total(const MergeJob& job, std::FILE* out);
+// merged header can state, or the chunks of a LAZ output more than one chunk table can list.
+bool check_extended_total(const MergeJob& job, const CodingPlan& plan, std::FILE* out);
 
 // What the extended reader says of a file that the classic checks refused, as one line on
 // `hints`, when `Quillet --extended` would merge it; nothing otherwise.

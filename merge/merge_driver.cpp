@@ -1,5 +1,6 @@
 #include "merge_driver.hpp"
 
+#include "coding_plan.hpp"
 #include "command_line.hpp"
 #include "credits.hpp"
 #include "extended_checks.hpp"
@@ -40,19 +41,27 @@ bool merge_classic(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::
 }
 
 // The extended merge: LAS 1.0 to 1.4, point formats 0 to 3 and 6 to 8, extra bytes, and LAZ,
-// whose chunks are copied without being decompressed.
+// written as LAS or LAZ as the output's name says; chunks of LAZ inputs in a LAZ output are
+// copied without being decompressed.
 bool merge_extended(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
     if (!check_extended_inputs(job, out, fs)) return false;
-    const char* extension = job.inputs.front().compressed ? "laz" : "las";
-    if (korvane::check_file_extension(job.outputName.c_str(), extension, out) < 0) {
-        print(out, say("\nOutput file should have .%s extension\n", extension));
+    const std::optional<OutputForm> form = output_form(job.outputName, out);
+    if (!form) return false;
+    if (!output_is_distinct(job, out, fs)) return false;
+    Result<CodingPlan> plan = plan_coding(job, *form);
+    if (!plan) {
+        print(out, plan.problem());
         return false;
     }
-    if (!output_is_distinct(job, out, fs)) return false;
-    if (!check_extended_total(job, out)) return false;
+    if (!check_extended_total(job, *plan, out)) return false;
 
     print(out, say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()));
-    return write_merged_file(job, extended_layout(job), out, fs);
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        if (plan->coding[i] == Coding::Copy) continue;
+        print(out, say("%s: %s\n", job.names[i].c_str(),
+                       plan->coding[i] == Coding::Decode ? "decoded" : "encoded"));
+    }
+    return write_merged_file(job, extended_layout(job, *plan), out, fs);
 }
 
 }  // namespace

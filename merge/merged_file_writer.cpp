@@ -1,5 +1,6 @@
 #include "merged_file_writer.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "input_file.hpp"
 #include "input_reader.hpp"
 #include "las/byte_order.hpp"
+#include "laz/chunk_codec.hpp"
 #include "laz/chunk_table.hpp"
 #include "message.hpp"
 #include "temporary_output.hpp"
@@ -20,6 +22,7 @@ namespace quillet {
 namespace {
 
 using Kind = CopyOutcome::Kind;
+using ull = unsigned long long;
 
 // The message for a copy that did not complete; nothing when it did.
 std::optional<Message> problem_of(const CopyOutcome& outcome, const std::string& input,
@@ -45,7 +48,14 @@ std::optional<Message> problem_of(const CopyOutcome& outcome, const std::string&
     return std::nullopt;
 }
 
-// The state of one write: where each piece went and what was copied.
+// One use of an input by the plan: a piece that copies or decodes it, or a segment of a run.
+struct Use {
+    std::size_t piece = 0;
+    std::size_t segment = 0;
+    auto operator<=>(const Use&) const = default;
+};
+
+// The state of one write: where each piece went and what was written.
 class Writer {
   public:
     Writer(const MergeJob& job, const OutputLayout& layout, int fd, std::FILE* out,
@@ -53,9 +63,10 @@ class Writer {
         : job_(job), layout_(layout), fd_(fd), out_(out), fs_(fs) {
         for (std::size_t k = 0; k < layout.pieces.size(); ++k) {
             const Piece& p = layout.pieces[k];
-            if (p.kind != Piece::Kind::Copy) continue;
-            first_.try_emplace(p.input, k);
-            last_[p.input] = k;
+            if (p.kind == Piece::Kind::Copy || p.kind == Piece::Kind::Decode)
+                note_use(p.input, {k, 0});
+            for (std::size_t j = 0; j < p.segments.size(); ++j)
+                note_use(p.segments[j].input, {k, j});
         }
     }
 
@@ -71,6 +82,12 @@ class Writer {
                     break;
                 case Piece::Kind::Copy:
                     ok = copy(k, p);
+                    break;
+                case Piece::Kind::Decode:
+                    ok = decode(k, p);
+                    break;
+                case Piece::Kind::Encode:
+                    ok = encode(k, p);
                     break;
                 case Piece::Kind::ChunkTable:
                     ok = write(korvane::laz::build_chunk_table(chunks_, p.variable_chunks));
@@ -95,6 +112,11 @@ class Writer {
     }
 
   private:
+    void note_use(std::size_t input, Use use) {
+        first_.try_emplace(input, use);
+        last_[input] = use;
+    }
+
     bool write_at(std::span<const std::byte> bytes, std::uint64_t at) {
         if (korvane::write_full(fs_, fd_, bytes, static_cast<off_t>(at))) return true;
         print(out_, say("\nCannot write %s: %s\n", job_.outputName.c_str(), std::strerror(errno)));
@@ -105,6 +127,30 @@ class Writer {
         if (!write_at(bytes, at_)) return false;
         at_ += bytes.size();
         return true;
+    }
+
+    void show_progress(std::size_t input) {
+        std::fprintf(out_, "\r%s (%d / %d)%20s", job_.names[input].c_str(), ++progress_,
+                     job_.LASCount, " ");
+        std::fflush(out_);
+    }
+
+    // Opens an input for one use, and describes it again when the use is its first: it must be
+    // the input that was checked. An invalid descriptor after a message.
+    korvane::UniqueFd open_for(std::size_t input, Use use) {
+        const std::string& name = job_.names[input];
+        korvane::UniqueFd fd = open_input(name, fs_);
+        if (!fd.valid()) {
+            print(out_, say("Failed to open file %s\n", name.c_str()));
+            return fd;
+        }
+        if (first_.at(input) == use && !still_as_checked(input, fd.get())) return {};
+        return fd;
+    }
+
+    // After a use: when it was the input's last, the input must still be the one checked.
+    bool done_with(std::size_t input, Use use, int fd) {
+        return last_.at(input) != use || still_as_checked(input, fd);
     }
 
     // Describes the input again through `fd`: it must be the input that was checked.
@@ -133,16 +179,9 @@ class Writer {
 
     bool copy(std::size_t k, const Piece& p) {
         const std::string& name = job_.names[p.input];
-        if (p.points) {
-            std::fprintf(out_, "\r%s (%d / %d)%20s", name.c_str(), ++progress_, job_.LASCount, " ");
-            std::fflush(out_);
-        }
-        const korvane::UniqueFd fd = open_input(name, fs_);
-        if (!fd.valid()) {
-            print(out_, say("Failed to open file %s\n", name.c_str()));
-            return false;
-        }
-        if (first_.at(p.input) == k && !still_as_checked(p.input, fd.get())) return false;
+        if (p.points) show_progress(p.input);
+        const korvane::UniqueFd fd = open_for(p.input, {k, 0});
+        if (!fd.valid()) return false;
         const std::uint16_t unit = p.points ? job_.inputs[p.input].copy_unit() : 1;
         const CopyOutcome outcome =
             copy_bytes(fs_, fd.get(), static_cast<off_t>(p.from.offset), fd_,
@@ -153,7 +192,84 @@ class Writer {
         }
         at_ += p.from.length;
         chunks_.insert(chunks_.end(), p.chunks.begin(), p.chunks.end());
-        return last_.at(p.input) != k || still_as_checked(p.input, fd.get());
+        return done_with(p.input, {k, 0}, fd.get());
+    }
+
+    // Reads `into.size()` bytes of an input at `offset`, which its description says are there.
+    bool read_input(std::size_t input, int fd, std::span<std::byte> into, std::uint64_t offset) {
+        const ssize_t got = korvane::read_full(fs_, fd, into, static_cast<off_t>(offset));
+        if (got == static_cast<ssize_t>(into.size())) return true;
+        print(out_, say("\nCannot read %s: %s\n", job_.names[input].c_str(),
+                        got < 0 ? std::strerror(errno) : "the file ended early"));
+        return false;
+    }
+
+    // The records of every chunk of a LAZ input, decoded one chunk at a time and in pieces.
+    bool decode(std::size_t k, const Piece& p) {
+        show_progress(p.input);
+        const korvane::UniqueFd fd = open_for(p.input, {k, 0});
+        if (!fd.valid()) return false;
+        korvane::laz::ChunkDecoder decoder(job_.inputs[p.input].laszip->record);
+        std::uint64_t offset = p.from.offset;
+        for (std::size_t c = 0; c < p.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = p.chunks[c];
+            compressed_.resize(chunk.bytes);
+            if (!read_input(p.input, fd.get(), compressed_, offset)) return false;
+            offset += chunk.bytes;
+            auto damaged = [&] {
+                print(out_, say("\nChunk %llu of %s is damaged: it does not decode to the %u "
+                                "points its chunk table states\n",
+                                ull{c + 1}, job_.names[p.input].c_str(), chunk.points));
+                return false;
+            };
+            if (!decoder.begin(compressed_, chunk.points)) return damaged();
+            records_.resize(korvane::laz::kMaxBytesPerCall);
+            while (decoder.remaining() > 0) {
+                const std::optional<std::size_t> n = decoder.decode(records_);
+                if (!n || *n == 0) return damaged();
+                if (!write(std::span(records_).first(*n * decoder.record_length()))) return false;
+            }
+        }
+        return done_with(p.input, {k, 0}, fd.get());
+    }
+
+    // Writes the chunk the encoder holds and lists it for the chunk table.
+    bool end_chunk(korvane::laz::ChunkEncoder& encoder) {
+        const std::uint32_t points = encoder.points();
+        if (points == 0) return true;
+        const std::span<const std::byte> bytes = encoder.finish();
+        if (!write(bytes)) return false;
+        chunks_.push_back({points, static_cast<std::uint32_t>(bytes.size())});
+        encoder.begin();
+        return true;
+    }
+
+    // The records of a run of LAS inputs, in chunks of kEncodedChunkPoints across their
+    // boundaries.
+    bool encode(std::size_t k, const Piece& p) {
+        korvane::laz::ChunkEncoder encoder(layout_.encoding);
+        encoder.begin();
+        const std::size_t length = encoder.record_length();
+        const std::size_t batch = korvane::laz::kMaxBytesPerCall / length;
+        records_.resize(batch * length);
+        for (std::size_t j = 0; j < p.segments.size(); ++j) {
+            const Segment& s = p.segments[j];
+            show_progress(s.input);
+            const korvane::UniqueFd fd = open_for(s.input, {k, j});
+            if (!fd.valid()) return false;
+            for (std::uint64_t done = 0; done < s.from.length;) {
+                const std::uint64_t room = kEncodedChunkPoints - encoder.points();
+                const auto n = static_cast<std::size_t>(
+                    std::min<std::uint64_t>({batch, room, (s.from.length - done) / length}));
+                const std::span<std::byte> records = std::span(records_).first(n * length);
+                if (!read_input(s.input, fd.get(), records, s.from.offset + done)) return false;
+                encoder.encode(records);
+                done += records.size();
+                if (encoder.points() == kEncodedChunkPoints && !end_chunk(encoder)) return false;
+            }
+            if (!done_with(s.input, {k, j}, fd.get())) return false;
+        }
+        return end_chunk(encoder);
     }
 
     const MergeJob& job_;
@@ -162,12 +278,14 @@ class Writer {
     std::FILE* out_;
     korvane::FileSystem& fs_;
     CopyBuffer buffer_;
+    std::vector<std::byte> compressed_;  // the chunk being decoded
+    std::vector<std::byte> records_;     // records decoded or to encode
     std::uint64_t at_ = 0;
     int progress_ = 0;
     std::vector<std::uint64_t> offsets_;  // where each piece was written
     std::map<Mark, std::uint64_t> marked_;
-    std::map<std::size_t, std::size_t> first_, last_;  // by input: its first and last piece
-    std::vector<korvane::LazChunk> chunks_;
+    std::map<std::size_t, Use> first_, last_;  // by input: its first and last use
+    std::vector<korvane::LazChunk> chunks_;    // every chunk written, for the chunk table
 };
 
 }  // namespace

@@ -16,21 +16,9 @@ namespace header = korvane::header;
 namespace laz = korvane::laz;
 using korvane::write_field;
 
-// Whether the merged LAZ can keep the inputs' fixed chunk size: every input has that size and
-// every input but the last ends with a full chunk, so that every chunk of the merged file but
-// its last holds exactly that many points.
-bool keeps_fixed_chunks(const std::vector<InputDescription>& inputs) {
-    const std::uint32_t size = inputs.front().laszip->record.chunk_size;
-    if (size == laz::kVariableChunkSize) return false;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (inputs[i].laszip->record.chunk_size != size) return false;
-        if (i + 1 < inputs.size() && inputs[i].point_count % size != 0) return false;
-    }
-    return true;
-}
-
 // The counts of the merged file's records, known once its VLRs are laid out.
 struct MergedCounts {
+    std::uint8_t format_byte = 0;  // the format with the compression bits of the output's form
     std::uint32_t offset_to_data = 0;
     std::uint32_t vlr_count = 0;
     std::uint32_t evlr_count = 0;
@@ -59,6 +47,7 @@ std::vector<std::byte> merged_header(const std::vector<InputDescription>& inputs
             enclose_box(h, d.base);
         }
     }
+    h.PointDataFormatID = counts.format_byte;
     h.OffsetToData = counts.offset_to_data;
     h.NumberOfVariableLengthRecords = counts.vlr_count;
 
@@ -122,6 +111,24 @@ void OutputLayout::add_points(std::size_t input, const InputDescription& d) {
     pieces.push_back(std::move(p));
 }
 
+void OutputLayout::add_decoded(std::size_t input, const InputDescription& d) {
+    Piece p;
+    p.kind = Piece::Kind::Decode;
+    p.input = input;
+    p.from = d.points;
+    p.chunks = d.chunks;
+    pieces.push_back(std::move(p));
+}
+
+void OutputLayout::add_encoded(std::size_t input, const InputDescription& d) {
+    if (pieces.empty() || pieces.back().kind != Piece::Kind::Encode) {
+        Piece p;
+        p.kind = Piece::Kind::Encode;
+        pieces.push_back(std::move(p));
+    }
+    pieces.back().segments.push_back({input, d.points});
+}
+
 void OutputLayout::add_chunk_table(bool variable) {
     Piece p;
     p.kind = Piece::Kind::ChunkTable;
@@ -142,54 +149,81 @@ OutputLayout classic_layout(const MergeJob& job, const ClassicState& state) {
     return layout;
 }
 
-OutputLayout extended_layout(const MergeJob& job) {
+OutputLayout extended_layout(const MergeJob& job, const CodingPlan& plan) {
     const std::vector<InputDescription>& inputs = job.inputs;
     const InputDescription& first = inputs.front();
-    const bool laz = first.compressed;
-    const bool fixed = laz && keeps_fixed_chunks(inputs);
+    const bool laz = plan.form == OutputForm::Laz;
 
     // The header's place; its bytes follow once the records before the points are laid out.
     OutputLayout layout;
+    layout.encoding = plan.laszip;
     layout.add_bytes({});
     std::uint64_t size = first.header.size();
     MergedCounts counts;
-    std::uint32_t removed = 0;
+    std::uint32_t removed = 0, added = 0;
     std::uint64_t vlrs_end = first.header.size();
     auto copy = [&](Region r) {
         layout.add_copy(0, r);
         size += r.length;
     };
+    auto bytes = [&](std::vector<std::byte> b) {
+        size += b.size();
+        layout.add_bytes(std::move(b));
+    };
     for (std::size_t k = 0; k < first.vlrs.size(); ++k) {
         const RecordInfo& r = first.vlrs[k];
         vlrs_end = r.whole.end();
-        // Cloud optimised LAZ indexes its own chunks: the merged file is a plain LAZ file.
-        if (korvane::is_copc_record(r.user_id)) {
+        // Cloud optimised LAZ indexes its own chunks: the merged file is a plain LAZ file. A LAS
+        // output has no LASzip record.
+        const bool laszip = first.laszip && k == first.laszip->vlr;
+        if (korvane::is_copc_record(r.user_id) || (laszip && !laz)) {
             ++removed;
             continue;
         }
-        if (laz && k == first.laszip->vlr) {
+        if (laszip) {
             copy({r.whole.offset, korvane::kVlrHeaderBytes});
-            const std::uint32_t chunk_size =
-                fixed ? first.laszip->record.chunk_size : laz::kVariableChunkSize;
-            std::vector<std::byte> payload =
-                laz::rewrite_laszip_record(first.laszip->payload, chunk_size);
-            size += payload.size();
-            layout.add_bytes(std::move(payload));
+            bytes(plan.laszip_payload);
         } else {
             copy(r.whole);
         }
     }
+    // A LAZ output of a first file that is LAS gets the LASzip record after the first file's.
+    if (laz && !first.laszip) {
+        const auto head = korvane::build_vlr_header(
+            laz::kLaszipUserId, laz::kLaszipRecordId,
+            static_cast<std::uint16_t>(plan.laszip_payload.size()), "Quillet");
+        std::vector<std::byte> record(head.begin(), head.end());
+        record.insert(record.end(), plan.laszip_payload.begin(), plan.laszip_payload.end());
+        bytes(std::move(record));
+        ++added;
+    }
     // Whatever lies between the last record and the point data. The header keeps stating the
     // records that the first file states, less those left out.
     copy({vlrs_end, first.base.OffsetToData - vlrs_end});
-    counts.vlr_count = first.base.NumberOfVariableLengthRecords - removed;
+    counts.vlr_count = first.base.NumberOfVariableLengthRecords - removed + added;
     counts.offset_to_data = static_cast<std::uint32_t>(size);
+    const std::uint8_t format = first.base.PointDataFormatID & korvane::kFormatBits;
+    counts.format_byte = !laz               ? format
+                         : first.compressed ? first.base.PointDataFormatID
+                                            : static_cast<std::uint8_t>(format | 0x80);
 
     // Where the chunk table starts, patched in once the chunks before it are written.
     if (laz)
         layout.add_bytes(std::vector<std::byte>(laz::kTableOffsetBytes), {{0, Mark::ChunkTable}});
-    for (std::size_t i = 0; i < inputs.size(); ++i) layout.add_points(i, inputs[i]);
-    if (laz) layout.add_chunk_table(!fixed);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        switch (plan.coding[i]) {
+            case Coding::Copy:
+                layout.add_points(i, inputs[i]);
+                break;
+            case Coding::Decode:
+                layout.add_decoded(i, inputs[i]);
+                break;
+            case Coding::Encode:
+                layout.add_encoded(i, inputs[i]);
+                break;
+        }
+    }
+    if (laz) layout.add_chunk_table(!plan.fixed_chunks);
 
     bool first_evlr = true;
     for (const RecordInfo& r : first.evlrs) {

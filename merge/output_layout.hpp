@@ -1,6 +1,7 @@
 // The plan of the merged file: a sequence of pieces, each either bytes made here (the merged
-// header, a rewritten record) or a stretch copied from an input (the first file's records, every
-// input's points or compressed chunks), or the chunk table of the chunks written before it.
+// header, a rewritten record), a stretch copied from an input (the first file's records, every
+// input's points or compressed chunks), an input's chunks decoded to records, a run of inputs'
+// records encoded to chunks, or the chunk table of the chunks written before it.
 // Fields known only once everything is written (where the chunk table and the EVLRs start) are
 // patched into their pieces at the end. The writer puts the pieces one after the other; it never
 // has to know which kind of merge made them.
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "coding_plan.hpp"
 #include "input_description.hpp"
 #include "merge_job.hpp"
 
@@ -24,11 +26,20 @@ struct Patch {
     Mark offset_of = Mark::None;
 };
 
+// Records of one input in a run of encoded chunks.
+struct Segment {
+    std::size_t input = 0;
+    Region from;  // its point records
+    bool operator==(const Segment&) const = default;
+};
+
 struct Piece {
     enum class Kind {
         Bytes,       // `bytes`, then `patches` into them
         Copy,        // the stretch `from` of input `input`, byte for byte
-        ChunkTable,  // a chunk table listing every chunk copied before it
+        Decode,      // the chunks `chunks` in the stretch `from` of input `input`, decoded
+        Encode,      // the records of `segments`, encoded in chunks of kEncodedChunkPoints
+        ChunkTable,  // a chunk table listing every chunk written before it
     };
     Kind kind = Kind::Bytes;
     std::vector<std::byte> bytes;
@@ -36,19 +47,25 @@ struct Piece {
     std::size_t input = 0;  // in list order
     Region from;
     bool points = false;                    // Copy: the input's point records or chunks
-    std::vector<korvane::LazChunk> chunks;  // Copy: the LAZ chunks it holds, in order
+    std::vector<korvane::LazChunk> chunks;  // Copy, Decode: the LAZ chunks it holds, in order
+    std::vector<Segment> segments;          // Encode
     bool variable_chunks = false;           // ChunkTable: whether it lists point counts
     Mark mark = Mark::None;
 };
 
 struct OutputLayout {
     std::vector<Piece> pieces;
+    korvane::laz::LaszipRecord encoding;  // what Encode pieces code with
 
     void add_bytes(std::vector<std::byte> bytes, std::vector<Patch> patches = {});
     // A stretch of an input; unless marked, it joins the previous piece when that copies the
     // bytes just before it and is not points.
     void add_copy(std::size_t input, Region from, Mark mark = Mark::None);
     void add_points(std::size_t input, const InputDescription& d);
+    void add_decoded(std::size_t input, const InputDescription& d);
+    // Adds the records of an input to the run of encoded chunks that the last piece is, or
+    // starts one.
+    void add_encoded(std::size_t input, const InputDescription& d);
     void add_chunk_table(bool variable);
 };
 
@@ -56,11 +73,12 @@ struct OutputLayout {
 // point data, then every input's point records.
 OutputLayout classic_layout(const MergeJob& job, const ClassicState& state);
 
-// The extended merge: the first file's whole header, rewritten; its VLRs without those of
-// cloud optimised LAZ and with its LASzip record rewritten; the points, or for LAZ the offset
-// of the chunk table, every input's chunks and one chunk table for all of them; then the first
-// file's EVLRs without those of cloud optimised LAZ. Expects inputs that passed the extended
-// checks.
-OutputLayout extended_layout(const MergeJob& job);
+// The extended merge: the first file's whole header, rewritten for the output's form; its VLRs
+// without those of cloud optimised LAZ, and for a LAZ output with the output's LASzip record
+// (rewritten, or added), for a LAS output without one; the points of every input as the plan
+// codes them, and for LAZ the offset of the chunk table before them and one chunk table for all
+// chunks after them; then the first file's EVLRs without those of cloud optimised LAZ. Expects
+// inputs that passed the extended checks.
+OutputLayout extended_layout(const MergeJob& job, const CodingPlan& plan);
 
 }  // namespace quillet

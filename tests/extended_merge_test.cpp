@@ -254,9 +254,14 @@ TEST(ExtendedMerge, Refusals) {
          none,
          "\na.las is too short: its extended variable length record 1 holds 64 bytes from byte "
          "805, the file has 806 bytes\n"},
-        {"LAS output named .laz", none, none,
-         "\nFile extension of m.laz is not .las\n\nOutput file should have .las extension\n",
-         "m.laz"},
+        {"output named neither .las nor .laz", none, none,
+         "\nFile extension of m.txt is not .las\n\nOutput file should have .las or .laz "
+         "extension\n",
+         "m.txt"},
+        {"output named .LAZ", none, none,
+         "\nFile extension of m.LAZ is not .las\n\nOutput file should have .las or .laz "
+         "extension\n",
+         "m.LAZ"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -19,16 +19,11 @@ struct PointFormat {
 };
 
 inline constexpr PointFormat kPointFormats[] = {
-    {0, 20, false, false, false, false, false},
-    {1, 28, false, true, false, false, false},
-    {2, 26, false, false, true, false, false},
-    {3, 34, false, true, true, false, false},
-    {4, 57, false, true, false, false, true},
-    {5, 63, false, true, true, false, true},
-    {6, 30, true, true, false, false, false},
-    {7, 36, true, true, true, false, false},
-    {8, 38, true, true, true, true, false},
-    {9, 59, true, true, false, false, true},
+    {0, 20, false, false, false, false, false}, {1, 28, false, true, false, false, false},
+    {2, 26, false, false, true, false, false},  {3, 34, false, true, true, false, false},
+    {4, 57, false, true, false, false, true},   {5, 63, false, true, true, false, true},
+    {6, 30, true, true, false, false, false},   {7, 36, true, true, true, false, false},
+    {8, 38, true, true, true, true, false},     {9, 59, true, true, false, false, true},
     {10, 67, true, true, true, true, true},
 };
 

@@ -1,5 +1,8 @@
 #include "variable_length_records.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "las/byte_order.hpp"
 
 namespace korvane {
@@ -22,6 +25,21 @@ RecordHeader parse_vlr_header(std::span<const std::byte, kVlrHeaderBytes> bytes)
 RecordHeader parse_evlr_header(std::span<const std::byte, kEvlrHeaderBytes> bytes) {
     return {user_id_of(bytes), get_le<std::uint16_t>(bytes, record_at::kRecordId),
             get_le<std::uint64_t>(bytes, record_at::kLength)};
+}
+
+std::array<std::byte, kVlrHeaderBytes> build_vlr_header(std::string_view user_id,
+                                                        std::uint16_t record_id,
+                                                        std::uint16_t payload_length,
+                                                        std::string_view description) {
+    std::array<std::byte, kVlrHeaderBytes> h{};
+    std::memcpy(h.data() + record_at::kUserId, user_id.data(),
+                std::min(user_id.size(), record_at::kUserIdBytes));
+    put_le(h, record_at::kRecordId, record_id);
+    put_le(h, record_at::kLength, payload_length);
+    constexpr std::size_t kDescriptionAt = 22, kDescriptionBytes = 32;
+    std::memcpy(h.data() + kDescriptionAt, description.data(),
+                std::min(description.size(), kDescriptionBytes));
+    return h;
 }
 
 bool is_extra_bytes_record(std::string_view user_id, std::uint16_t record_id) {

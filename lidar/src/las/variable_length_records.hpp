@@ -4,6 +4,7 @@
 // records, which judges them against its size, is the reader's.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -35,6 +36,12 @@ struct RecordHeader {
 // kEvlrHeaderBytes.
 RecordHeader parse_vlr_header(std::span<const std::byte, kVlrHeaderBytes> bytes);
 RecordHeader parse_evlr_header(std::span<const std::byte, kEvlrHeaderBytes> bytes);
+
+// The header of a VLR with these fields (user id and description cut to their 16 and 32 bytes).
+std::array<std::byte, kVlrHeaderBytes> build_vlr_header(std::string_view user_id,
+                                                        std::uint16_t record_id,
+                                                        std::uint16_t payload_length,
+                                                        std::string_view description);
 
 // Records the merge looks for.
 inline constexpr std::string_view kSpecUserId = "LASF_Spec";
