@@ -1,6 +1,6 @@
-// lasinfo: prints what the public header of a LAS file says, for the demo.
+// lasinfo: prints what the public header of a LAS or LAZ file says, for the demo.
 //
-//   lasinfo FILE.las
+//   lasinfo FILE.las|FILE.laz
 #include <Korvane_LiDAR.h>
 
 #include <cstdio>
@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: lasinfo FILE.las\n");
+        std::fprintf(stderr, "usage: lasinfo FILE.las|FILE.laz\n");
         return 2;
     }
     std::ifstream f(argv[1], std::ios::binary | std::ios::ate);
@@ -40,6 +40,18 @@ int main(int argc, char** argv) {
     std::printf("  x                    %.2f .. %.2f\n", h.MinX, h.MaxX);
     std::printf("  y                    %.2f .. %.2f\n", h.MinY, h.MaxY);
     std::printf("  z                    %.2f .. %.2f\n", h.MinZ, h.MaxZ);
+    // LAZ (bit 7 or 6 of the format byte): the points are compressed, in chunks that the chunk
+    // table lists; its offset starts the point data.
+    if ((h.PointDataFormatID & 0xC0) != 0) {
+        long long table = 0;
+        f.seekg(h.OffsetToData);
+        f.read(reinterpret_cast<char*>(&table), sizeof table);
+        const bool inside = f && table > h.OffsetToData && table < size;
+        std::printf("  compression          LAZ, point format %u; chunk table at byte %lld%s\n",
+                    unsigned{h.PointDataFormatID & 0x3Fu}, table,
+                    inside ? ", inside the file" : ", OUTSIDE THE FILE");
+        return inside ? 0 : 1;
+    }
     const long long expected =
         h.OffsetToData + static_cast<long long>(h.NumberOfPointReturns) * h.PointDataRecordLength;
     std::printf("  size check           %s\n",
