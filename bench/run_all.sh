@@ -15,6 +15,7 @@ done
 for script in "$here"/*.sh; do
     name=$(basename "$script")
     [ "$name" != run_all.sh ] || continue
+    [ -x "$script" ] || continue
     if [ "$name" = merge_extended_vs_cat.sh ]; then
         # Both kinds of input: LAZ chunks and LAS 1.4 records.
         for kind in laz las14; do

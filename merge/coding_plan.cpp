@@ -51,7 +51,9 @@ std::optional<std::uint32_t> fixed_size(const MergeJob& job, const CodingPlan& p
 // "the first file, NAME" when the first LAZ input is the first file, "the first LAZ file, NAME"
 // otherwise.
 std::string first_laz_name(const MergeJob& job, std::size_t first) {
-    return (first == 0 ? "the first file, " : "the first LAZ file, ") + job.names[first];
+    std::string text = first == 0 ? "the first file, " : "the first LAZ file, ";
+    text += job.names[first];
+    return text;
 }
 
 std::optional<Message> unlike_first_laz(const MergeJob& job, std::size_t first, std::size_t i) {

@@ -15,6 +15,8 @@
 // fixed size, but the header's counts by return and box would then have to leave out points
 // that only a decoder could describe.
 //
+// A LAS 1.4 sample's EVLRs (a cloud optimised file's index among them) are left out.
+//
 // Prints one line: the output's name, point count, number of chunks and kind of chunk size.
 #include <algorithm>
 #include <cstdint>
@@ -110,8 +112,6 @@ Sample read_sample(std::span<const std::byte> file) {
         throw Failure{"its header is not one this tool reads"};
     if ((korvane::read_field(file, header::kFormat) & korvane::kCompressedBits) == 0)
         throw Failure{"not a LAZ file"};
-    if (s.minor == 4 && korvane::read_field(file, header::kEvlrCount) != 0)
-        throw Failure{"it has EVLRs (and COPC indexes), which this tool does not repeat"};
     s.points = s.minor == 4 ? korvane::read_field(file, header::kPointCount)
                             : korvane::read_field(file, header::kLegacyPointCount);
     read_laszip_vlr(file, header_size, korvane::read_field(file, header::kVlrCount), s);
@@ -173,6 +173,9 @@ Bytes output_prefix(std::span<const std::byte> file, const Sample& s, std::uint3
         korvane::put_le<std::uint32_t>(o, where, legacy ? static_cast<std::uint32_t>(n) : 0);
     }
     if (s.minor == 4) {
+        // The sample's EVLRs (a cloud optimised file's index among them) are not repeated.
+        korvane::write_field<std::uint64_t>(o, header::kEvlrStart, 0);
+        korvane::write_field<std::uint32_t>(o, header::kEvlrCount, 0);
         korvane::put_le<std::uint64_t>(o, header::kPointCount.offset, total);
         for (std::size_t r = 0; r < korvane::kExtendedReturns; ++r) {
             const std::size_t where = header::kPointsByReturn.offset + 8 * r;
