@@ -3,6 +3,7 @@
 # (tools/ensure-deps.sh; ENSURE_DEPS=: skips that).
 BUILD       ?= build
 SAN_BUILD   ?= build-sanitize
+TSAN_BUILD  ?= build-tsan
 DEMO_BUILD  ?= build-demo
 JOBS        ?= $(shell nproc)
 CMAKE_ARGS  ?=
@@ -11,7 +12,7 @@ ENSURE_DEPS ?= tools/ensure-deps.sh
 # `make package` do not, so that a compiler newer or older than ours cannot stop them.
 WERROR      ?= -DKORVANE_WERROR=ON
 
-.PHONY: all build test test-sanitize demo bench clean
+.PHONY: all build test test-sanitize test-tsan demo bench clean
 
 all: build
 
@@ -35,6 +36,16 @@ test-sanitize:
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE large
 
+# The tests of what runs on several threads (the chunk pipeline, the LAZ merges that decode and
+# encode on it, interrupts of a parallel merge) under ThreadSanitizer.
+TSAN_TESTS ?= ChunkPipeline|LazCoding|RunningMerge|LazMerge|CommandLine
+test-tsan:
+	@$(ENSURE_DEPS) test
+	@$(LAZPERF)
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_SANITIZE_THREAD=ON $(WERROR) $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -LE large -R '$(TSAN_TESTS)'
+
 # Only what the demo runs (Quillet, the tile generator, the header viewer), without the tests,
 # in a build directory of its own.
 demo:
@@ -44,7 +55,7 @@ demo:
 	tools/demo.sh $(DEMO_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(DEMO_BUILD) build-bench build-package build-fuzz build-release \
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(DEMO_BUILD) build-bench build-package build-fuzz build-release \
 	       build-release-clang demo
 
 # Benchmarks: Google Benchmark programs and the scripts that time whole commands.

@@ -22,7 +22,7 @@ std::vector<std::uint64_t> output_chunk_points(const MergeJob& job, const Coding
         run = 0;
     };
     for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        if (plan.coding[i] == Coding::Encode) {
+        if (plan.coding[i] == Coding::Encode || plan.coding[i] == Coding::Reencode) {
             run += job.inputs[i].point_count;
             continue;
         }
@@ -37,9 +37,8 @@ std::vector<std::uint64_t> output_chunk_points(const MergeJob& job, const Coding
 // every copied input states (a copied input with variable chunks keeps the table variable).
 std::optional<std::uint32_t> fixed_size(const MergeJob& job, const CodingPlan& plan) {
     std::optional<std::uint32_t> size;
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        if (plan.coding[i] == Coding::Encode) return kEncodedChunkPoints;
-    }
+    for (const Coding c : plan.coding)
+        if (c == Coding::Encode || c == Coding::Reencode) return kEncodedChunkPoints;
     for (std::size_t i = 0; i < job.inputs.size(); ++i) {
         const std::uint32_t s = job.inputs[i].laszip->record.chunk_size;
         if (s == laz::kVariableChunkSize || (size && *size != s)) return std::nullopt;
@@ -82,32 +81,47 @@ std::optional<OutputForm> output_form(const std::string& name, std::FILE* out) {
     return std::nullopt;
 }
 
-Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form) {
+const char* action_of(Coding coding) {
+    switch (coding) {
+        case Coding::Copy:
+            return "copied";
+        case Coding::Decode:
+            return "decoded";
+        case Coding::Encode:
+            return "encoded";
+        case Coding::Reencode:
+            return "re-encoded";
+    }
+    return "";
+}
+
+Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form, bool fixed_chunks) {
     CodingPlan plan;
     plan.form = form;
     std::optional<std::size_t> first_laz;
     for (std::size_t i = 0; i < job.inputs.size(); ++i) {
         const InputDescription& d = job.inputs[i];
         if (d.compressed && !first_laz) first_laz = i;
-        const bool same_form = d.compressed == (form == OutputForm::Laz);
-        plan.coding.push_back(same_form      ? Coding::Copy
-                              : d.compressed ? Coding::Decode
-                                             : Coding::Encode);
+        const bool laz = form == OutputForm::Laz;
+        Coding c = Coding::Copy;
+        if (d.compressed && !laz) c = Coding::Decode;
+        if (d.compressed && laz && fixed_chunks) c = Coding::Reencode;
+        if (!d.compressed && laz) c = Coding::Encode;
+        plan.coding.push_back(c);
     }
-    if (form == OutputForm::Las) {
-        for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-            if (plan.coding[i] != Coding::Decode) continue;
-            const laz::LaszipRecord& z = job.inputs[i].laszip->record;
-            if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(z))
-                return say("\n%s holds LASzip item %s version %u, which Quillet cannot decode\n",
-                           job.names[i].c_str(), laz::item_name(item->type).c_str(),
-                           unsigned{item->version});
-        }
-        return plan;
+    // Every input decoded must have items the codec implements.
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        if (plan.coding[i] != Coding::Decode && plan.coding[i] != Coding::Reencode) continue;
+        const laz::LaszipRecord& z = job.inputs[i].laszip->record;
+        if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(z))
+            return say("\n%s holds LASzip item %s version %u, which Quillet cannot decode\n",
+                       job.names[i].c_str(), laz::item_name(item->type).c_str(),
+                       unsigned{item->version});
     }
+    if (form == OutputForm::Las) return plan;
 
-    // A LAZ output: the LAZ inputs' chunks go in as they are, so they must share one record.
-    if (first_laz)
+    // A LAZ output: the LAZ inputs' chunks that go in as they are must share one record.
+    if (first_laz && !fixed_chunks)
         for (std::size_t i = *first_laz + 1; i < job.inputs.size(); ++i)
             if (job.inputs[i].compressed)
                 if (std::optional<Message> m = unlike_first_laz(job, *first_laz, i)) return *m;
@@ -121,7 +135,7 @@ Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form) {
         plan.laszip = laz::standard_laszip_record(first.format, extra, kEncodedChunkPoints);
     }
     bool encodes = false;
-    for (const Coding c : plan.coding) encodes |= c == Coding::Encode;
+    for (const Coding c : plan.coding) encodes |= c == Coding::Encode || c == Coding::Reencode;
     if (encodes) {
         if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(plan.laszip)) {
             const std::string name = laz::item_name(item->type);

@@ -22,7 +22,15 @@ enum class OutputForm { Las, Laz };
 // library's line against .las and one more line, for any other name.
 std::optional<OutputForm> output_form(const std::string& name, std::FILE* out);
 
-enum class Coding { Copy, Decode, Encode };
+enum class Coding {
+    Copy,      // LAS records or LAZ chunks, as they are
+    Decode,    // LAZ chunks decoded into a LAS output
+    Encode,    // LAS records encoded into a LAZ output
+    Reencode,  // LAZ chunks decoded and encoded again (--fixed-chunks)
+};
+
+// What the merge prints for an input it codes: "decoded", "encoded", "re-encoded".
+const char* action_of(Coding coding);
 
 // The points of each chunk that the merge encodes: runs of this many, across input boundaries.
 inline constexpr std::uint32_t kEncodedChunkPoints = 50000;
@@ -42,7 +50,9 @@ struct CodingPlan {
 
 // The plan for inputs that passed the extended checks; the refusal, as one message, when an input
 // that must be coded has items the codec does not implement, or when LAZ inputs that are copied
-// into one LAZ output differ in their LASzip compressor, coder, options or items.
-Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form);
+// into one LAZ output differ in their LASzip compressor, coder, options or items. With
+// `fixed_chunks` (a LAZ output), every LAZ input is re-encoded with the LAS inputs, in one run
+// of 50,000-point chunks, so that the chunk table is fixed.
+Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form, bool fixed_chunks = false);
 
 }  // namespace quillet

@@ -10,16 +10,20 @@ namespace quillet {
 
 struct CommandLine {
     enum class Action {
-        Merge,    // merge the files of `listName` into `outputName`
-        Help,     // print the help and succeed
-        Version,  // print the version and succeed
-        Refuse,   // print the argument-count message (after naming `unknownOption`, if any)
+        Merge,         // merge the files of `listName` into `outputName`
+        Help,          // print the help and succeed
+        Version,       // print the version and succeed
+        Refuse,        // print the argument-count message (after naming `unknownOption`, if any)
+        RefuseOption,  // print `refusal`, about an option, then the usage
     };
     Action action = Action::Merge;
     std::string listName;  // "-" means standard input
     std::string outputName;
     std::string unknownOption;  // the argument that was not a known option, when refused for it
+    std::string refusal;        // RefuseOption: the line that says what is wrong
     bool extended = false;      // --extended: LAS 1.3 and 1.4, more point formats, and LAZ
+    unsigned threads = 0;       // --threads N: threads that code LAZ chunks; 0: the default
+    bool fixed_chunks = false;  // --fixed-chunks: every LAZ input decoded, every chunk encoded
 };
 
 // Reads the arguments (program name first). Exactly two arguments, neither of them a known
@@ -28,12 +32,16 @@ struct CommandLine {
 // an option, and exactly two names must follow the options.
 CommandLine parse_command_line(std::span<const char* const> args);
 
-// An option Quillet knows: its names, what it does to the command line, and its help line.
+// An option Quillet knows: its names, what it does to the command line, and its help line. An
+// option that takes a value (`--threads N` or `--threads=N`) names it in `value`, and `apply`
+// gets it; its result says whether the value is one the option takes.
 struct Option {
     std::string_view long_name;
     std::string_view short_name;  // empty when there is none
-    void (*apply)(CommandLine&);
+    bool (*apply)(CommandLine&, std::string_view value);
     std::string_view help;
+    std::string_view value = {};  // the value's name in the help, empty for none
+    bool needs_extended = false;  // an option of --extended only
 };
 
 // Every option, in the order the help lists them.

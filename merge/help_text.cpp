@@ -19,13 +19,15 @@ void print_help(std::FILE* out) {
         "behind and an existing output is kept as it was.\n"
         "\n"
         "With --extended, the inputs may also be LAS 1.3 and 1.4 files, point formats 6 to 8,\n"
-        "records with extra bytes, and LAZ files: LASzip-compressed chunks are copied as they\n"
-        "are, without decompressing them, behind one new chunk table, into a .laz output.\n"
-        "All inputs share version, point format, record length, scale factors, offsets, GPS\n"
-        "time type and, for LAZ, the LASzip items. The merged file keeps the first file's whole\n"
-        "header, its VLRs and its EVLRs (those of cloud optimised LAZ left out), and in LAS 1.4\n"
-        "states the 64-bit counts; a coordinate system that differs from the first file's gets\n"
-        "a warning.\n"
+        "records with extra bytes, and LAZ files, LAS and LAZ mixed. The output is written as\n"
+        "LAS when it is named *.las and as LAZ when it is named *.laz: LAZ chunks go into a\n"
+        "LAZ output as they are, without decompressing them, behind one new chunk table; LAZ\n"
+        "inputs are decoded into a LAS output and LAS inputs encoded into a LAZ output, on\n"
+        "every core. All inputs share version, point format, record length, scale factors,\n"
+        "offsets and GPS time type; LAZ inputs whose chunks are copied share their LASzip\n"
+        "items. The merged file keeps the first file's whole header, its VLRs and its EVLRs\n"
+        "(those of cloud optimised LAZ left out), and in LAS 1.4 states the 64-bit counts; a\n"
+        "coordinate system that differs from the first file's gets a warning.\n"
         "\n"
         "The list is plain text: the names of the input files, separated by blanks, tabs or\n"
         "line ends. A list named - is read from standard input.\n"
@@ -33,14 +35,17 @@ void print_help(std::FILE* out) {
         "Options:\n",
         out);
     for (const Option& o : known_options()) {
-        const std::string names = o.short_name.empty()
-                                      ? "    " + std::string(o.long_name)
-                                      : std::string(o.short_name) + ", " + std::string(o.long_name);
-        std::fprintf(out, "  %-16s %.*s\n", names.c_str(), static_cast<int>(o.help.size()),
+        std::string names = o.short_name.empty() ? "    " : std::string(o.short_name) + ", ";
+        names += o.long_name;
+        if (!o.value.empty()) {
+            names += ' ';
+            names += o.value;
+        }
+        std::fprintf(out, "  %-18s %.*s\n", names.c_str(), static_cast<int>(o.help.size()),
                      o.help.data());
     }
     std::fputs(
-        "  --               end the options: the two names follow, even if they begin with -\n"
+        "  --                 end the options: the names after it may begin with -\n"
         "\n"
         "Exit status:\n"
         "  0    the merge is complete, or the help or the version was printed\n"

@@ -1,5 +1,6 @@
 #include "merge_driver.hpp"
 
+#include "chunk_pipeline.hpp"
 #include "coding_plan.hpp"
 #include "command_line.hpp"
 #include "credits.hpp"
@@ -37,18 +38,19 @@ bool merge_classic(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::
     if (!calc_output_filesize_and_attributes(job, state, out, fs)) return false;
 
     print(out, say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()));
-    return write_merged_file(job, classic_layout(job, state), out, fs);
+    return write_merged_file(job, classic_layout(job, state), 1, out, fs);
 }
 
 // The extended merge: LAS 1.0 to 1.4, point formats 0 to 3 and 6 to 8, extra bytes, and LAZ,
 // written as LAS or LAZ as the output's name says; chunks of LAZ inputs in a LAZ output are
 // copied without being decompressed.
-bool merge_extended(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
+bool merge_extended(MergeJob& job, unsigned threads, bool fixed_chunks, std::FILE* out,
+                    korvane::FileSystem& fs) {
     if (!check_extended_inputs(job, out, fs)) return false;
     const std::optional<OutputForm> form = output_form(job.outputName, out);
     if (!form) return false;
     if (!output_is_distinct(job, out, fs)) return false;
-    Result<CodingPlan> plan = plan_coding(job, *form);
+    Result<CodingPlan> plan = plan_coding(job, *form, fixed_chunks);
     if (!plan) {
         print(out, plan.problem());
         return false;
@@ -58,10 +60,9 @@ bool merge_extended(MergeJob& job, std::FILE* out, korvane::FileSystem& fs) {
     print(out, say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()));
     for (std::size_t i = 0; i < job.inputs.size(); ++i) {
         if (plan->coding[i] == Coding::Copy) continue;
-        print(out, say("%s: %s\n", job.names[i].c_str(),
-                       plan->coding[i] == Coding::Decode ? "decoded" : "encoded"));
+        print(out, say("%s: %s\n", job.names[i].c_str(), action_of(plan->coding[i])));
     }
-    return write_merged_file(job, extended_layout(job, *plan), out, fs);
+    return write_merged_file(job, extended_layout(job, *plan), threads, out, fs);
 }
 
 }  // namespace
@@ -83,6 +84,10 @@ int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& 
             print(out, say("\nMissing, or excessive number of, arguments\n"));
             usage(out);
             return kFailure;
+        case CommandLine::Action::RefuseOption:
+            print(out, say("\n%s\n", command.refusal.c_str()));
+            usage(out);
+            return kFailure;
         case CommandLine::Action::Merge:
             break;
     }
@@ -91,8 +96,10 @@ int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& 
     job.outputName = command.outputName;
 
     korvane::credits(out);
-    const bool merged =
-        command.extended ? merge_extended(job, out, fs) : merge_classic(job, out, fs, hints);
+    const unsigned threads = command.threads != 0 ? command.threads : default_thread_count();
+    const bool merged = command.extended
+                            ? merge_extended(job, threads, command.fixed_chunks, out, fs)
+                            : merge_classic(job, out, fs, hints);
     return merged ? 0 : kFailure;
 }
 

@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 
 #include "byte_copy.hpp"
+#include "chunk_pipeline.hpp"
 #include "full_io.hpp"
 #include "input_file.hpp"
 #include "input_reader.hpp"
@@ -58,15 +60,13 @@ struct Use {
 // The state of one write: where each piece went and what was written.
 class Writer {
   public:
-    Writer(const MergeJob& job, const OutputLayout& layout, int fd, std::FILE* out,
-           korvane::FileSystem& fs)
-        : job_(job), layout_(layout), fd_(fd), out_(out), fs_(fs) {
+    Writer(const MergeJob& job, const OutputLayout& layout, unsigned threads, int fd,
+           std::FILE* out, korvane::FileSystem& fs)
+        : job_(job), layout_(layout), threads_(threads), fd_(fd), out_(out), fs_(fs) {
         for (std::size_t k = 0; k < layout.pieces.size(); ++k) {
             const Piece& p = layout.pieces[k];
-            if (p.kind == Piece::Kind::Copy || p.kind == Piece::Kind::Decode)
-                note_use(p.input, {k, 0});
-            for (std::size_t j = 0; j < p.segments.size(); ++j)
-                note_use(p.segments[j].input, {k, j});
+            if (p.kind == Piece::Kind::Copy) note_use(p.input, {k, 0});
+            for (std::size_t j = 0; j < p.sources.size(); ++j) note_use(p.sources[j].input, {k, j});
         }
     }
 
@@ -83,11 +83,8 @@ class Writer {
                 case Piece::Kind::Copy:
                     ok = copy(k, p);
                     break;
-                case Piece::Kind::Decode:
-                    ok = decode(k, p);
-                    break;
-                case Piece::Kind::Encode:
-                    ok = encode(k, p);
+                case Piece::Kind::Run:
+                    ok = run(k, p);
                     break;
                 case Piece::Kind::ChunkTable:
                     ok = write(korvane::laz::build_chunk_table(chunks_, p.variable_chunks));
@@ -136,144 +133,240 @@ class Writer {
     }
 
     // Opens an input for one use, and describes it again when the use is its first: it must be
-    // the input that was checked. An invalid descriptor after a message.
-    korvane::UniqueFd open_for(std::size_t input, Use use) {
+    // the input that was checked. The descriptor, or the problem.
+    Result<korvane::UniqueFd> open_for(std::size_t input, Use use) {
         const std::string& name = job_.names[input];
         korvane::UniqueFd fd = open_input(name, fs_);
-        if (!fd.valid()) {
-            print(out_, say("Failed to open file %s\n", name.c_str()));
-            return fd;
-        }
-        if (first_.at(input) == use && !still_as_checked(input, fd.get())) return {};
+        if (!fd.valid()) return say("Failed to open file %s\n", name.c_str());
+        if (first_.at(input) == use)
+            if (std::optional<Message> changed = change_of(input, fd.get())) return *changed;
         return fd;
     }
 
     // After a use: when it was the input's last, the input must still be the one checked.
-    bool done_with(std::size_t input, Use use, int fd) {
-        return last_.at(input) != use || still_as_checked(input, fd);
+    std::optional<Message> done_with(std::size_t input, Use use, int fd) {
+        if (last_.at(input) != use) return std::nullopt;
+        return change_of(input, fd);
     }
 
-    // Describes the input again through `fd`: it must be the input that was checked.
-    bool still_as_checked(std::size_t input, int fd) {
+    // Describes the input again through `fd`: nothing when it is the input that was checked,
+    // otherwise how it changed.
+    std::optional<Message> change_of(std::size_t input, int fd) {
         const std::string& name = job_.names[input];
         const InputDescription& checked = job_.inputs[input];
         const ReadResult now = read_again(checked, fd, name, fs_);
-        if (now.problem) {
-            print(out_, *now.problem);
-            return false;
-        }
+        if (now.problem) return *now.problem;
         switch (change_between(checked, now.description)) {
             case Change::None:
-                return true;
+                return std::nullopt;
             case Change::PointCount:
-                print(out_, say("\nThe inputs changed while they were being merged; %s not "
-                                "written\n",
-                                job_.outputName.c_str()));
-                return false;
+                return say("\nThe inputs changed while they were being merged; %s not written\n",
+                           job_.outputName.c_str());
             case Change::Other:
-                print(out_, say("\n%s changed while it was being merged\n", name.c_str()));
-                return false;
+                return say("\n%s changed while it was being merged\n", name.c_str());
         }
-        return false;
+        return std::nullopt;
     }
 
     bool copy(std::size_t k, const Piece& p) {
         const std::string& name = job_.names[p.input];
         if (p.points) show_progress(p.input);
-        const korvane::UniqueFd fd = open_for(p.input, {k, 0});
-        if (!fd.valid()) return false;
-        const std::uint16_t unit = p.points ? job_.inputs[p.input].copy_unit() : 1;
-        const CopyOutcome outcome =
-            copy_bytes(fs_, fd.get(), static_cast<off_t>(p.from.offset), fd_,
-                       static_cast<off_t>(at_), p.from.length, unit, buffer_);
-        if (std::optional<Message> problem = problem_of(outcome, name, job_.outputName, unit)) {
-            print(out_, *problem);
+        Result<korvane::UniqueFd> fd = open_for(p.input, {k, 0});
+        if (!fd) {
+            print(out_, fd.problem());
             return false;
         }
-        at_ += p.from.length;
-        chunks_.insert(chunks_.end(), p.chunks.begin(), p.chunks.end());
-        return done_with(p.input, {k, 0}, fd.get());
-    }
-
-    // Reads `into.size()` bytes of an input at `offset`, which its description says are there.
-    bool read_input(std::size_t input, int fd, std::span<std::byte> into, std::uint64_t offset) {
-        const ssize_t got = korvane::read_full(fs_, fd, into, static_cast<off_t>(offset));
-        if (got == static_cast<ssize_t>(into.size())) return true;
-        print(out_, say("\nCannot read %s: %s\n", job_.names[input].c_str(),
-                        got < 0 ? std::strerror(errno) : "the file ended early"));
-        return false;
-    }
-
-    // The records of every chunk of a LAZ input, decoded one chunk at a time and in pieces.
-    bool decode(std::size_t k, const Piece& p) {
-        show_progress(p.input);
-        const korvane::UniqueFd fd = open_for(p.input, {k, 0});
-        if (!fd.valid()) return false;
-        korvane::laz::ChunkDecoder decoder(job_.inputs[p.input].laszip->record);
-        std::uint64_t offset = p.from.offset;
-        for (std::size_t c = 0; c < p.chunks.size(); ++c) {
-            const korvane::LazChunk& chunk = p.chunks[c];
-            compressed_.resize(chunk.bytes);
-            if (!read_input(p.input, fd.get(), compressed_, offset)) return false;
-            offset += chunk.bytes;
-            auto damaged = [&] {
-                print(out_, say("\nChunk %llu of %s is damaged: it does not decode to the %u "
-                                "points its chunk table states\n",
-                                ull{c + 1}, job_.names[p.input].c_str(), chunk.points));
-                return false;
-            };
-            if (!decoder.begin(compressed_, chunk.points)) return damaged();
-            records_.resize(korvane::laz::kMaxBytesPerCall);
-            while (decoder.remaining() > 0) {
-                const std::optional<std::size_t> n = decoder.decode(records_);
-                if (!n || *n == 0) return damaged();
-                if (!write(std::span(records_).first(*n * decoder.record_length()))) return false;
-            }
+        const std::uint16_t unit = p.points ? job_.inputs[p.input].copy_unit() : 1;
+        const CopyOutcome outcome =
+            copy_bytes(fs_, fd->get(), static_cast<off_t>(p.from.offset), fd_,
+                       static_cast<off_t>(at_), p.from.length, unit, buffer_);
+        std::optional<Message> problem = problem_of(outcome, name, job_.outputName, unit);
+        if (!problem) {
+            at_ += p.from.length;
+            chunks_.insert(chunks_.end(), p.chunks.begin(), p.chunks.end());
+            problem = done_with(p.input, {k, 0}, fd->get());
         }
-        return done_with(p.input, {k, 0}, fd.get());
+        if (problem) print(out_, *problem);
+        return !problem;
     }
 
-    // Writes the chunk the encoder holds and lists it for the chunk table.
-    bool end_chunk(korvane::laz::ChunkEncoder& encoder) {
-        const std::uint32_t points = encoder.points();
-        if (points == 0) return true;
-        const std::span<const std::byte> bytes = encoder.finish();
-        if (!write(bytes)) return false;
-        chunks_.push_back({points, static_cast<std::uint32_t>(bytes.size())});
-        encoder.begin();
+    // Reads `into.size()` bytes of an input at `offset`, which its description says are there;
+    // the problem when it cannot.
+    std::optional<Message> read_input(std::size_t input, int fd, std::span<std::byte> into,
+                                      std::uint64_t offset) {
+        const ssize_t got = korvane::read_full(fs_, fd, into, static_cast<off_t>(offset));
+        if (got == static_cast<ssize_t>(into.size())) return std::nullopt;
+        return say("\nCannot read %s: %s\n", job_.names[input].c_str(),
+                   got < 0 ? std::strerror(errno) : "the file ended early");
+    }
+
+    // What the oldest result in the pipeline is, and where it belongs.
+    struct Pending {
+        enum class Kind { Decoded, Read, Encoded };
+        Kind kind;
+        std::size_t input = 0;
+        std::size_t chunk = 0;  // Decoded: its number in the input, from 0
+    };
+
+    std::optional<Message> damaged(std::size_t input, std::size_t chunk, std::uint32_t points) {
+        return say(
+            "\nChunk %llu of %s is damaged: it does not decode to the %u points its chunk "
+            "table states\n",
+            ull{chunk + 1}, job_.names[input].c_str(), points);
+    }
+
+    // Gives work to the pipeline, first taking results while it is full.
+    bool give(ChunkWork work, Pending pending) {
+        while (pipeline_->full())
+            if (!take()) return false;
+        pending_.push_back(pending);
+        pipeline_->give(std::move(work));
         return true;
     }
 
-    // The records of a run of LAS inputs, in chunks of kEncodedChunkPoints across their
-    // boundaries.
-    bool encode(std::size_t k, const Piece& p) {
-        korvane::laz::ChunkEncoder encoder(layout_.encoding);
-        encoder.begin();
-        const std::size_t length = encoder.record_length();
-        const std::size_t batch = korvane::laz::kMaxBytesPerCall / length;
-        records_.resize(batch * length);
-        for (std::size_t j = 0; j < p.segments.size(); ++j) {
-            const Segment& s = p.segments[j];
-            show_progress(s.input);
-            const korvane::UniqueFd fd = open_for(s.input, {k, j});
-            if (!fd.valid()) return false;
-            for (std::uint64_t done = 0; done < s.from.length;) {
-                const std::uint64_t room = kEncodedChunkPoints - encoder.points();
-                const auto n = static_cast<std::size_t>(
-                    std::min<std::uint64_t>({batch, room, (s.from.length - done) / length}));
-                const std::span<std::byte> records = std::span(records_).first(n * length);
-                if (!read_input(s.input, fd.get(), records, s.from.offset + done)) return false;
-                encoder.encode(records);
-                done += records.size();
-                if (encoder.points() == kEncodedChunkPoints && !end_chunk(encoder)) return false;
-            }
-            if (!done_with(s.input, {k, j}, fd.get())) return false;
+    bool give_done(std::vector<std::byte> records, std::size_t input) {
+        while (pipeline_->full())
+            if (!take()) return false;
+        pending_.push_back({Pending::Kind::Read, input, 0});
+        pipeline_->give_done({true, std::move(records), 0});
+        return true;
+    }
+
+    // Takes the oldest result: records go on (written, or gathered into the next chunk to
+    // encode), encoded chunks are written. False after a message when a chunk is damaged.
+    bool take() {
+        ChunkResult r = pipeline_->take();
+        const Pending p = pending_.front();
+        pending_.pop_front();
+        if (!r.ok) {
+            print(out_, *damaged(p.input, p.chunk, r.points));
+            return false;
         }
-        return end_chunk(encoder);
+        if (p.kind == Pending::Kind::Encoded) {
+            if (!write(r.bytes)) return false;
+            chunks_.push_back({r.points, static_cast<std::uint32_t>(r.bytes.size())});
+            return true;
+        }
+        return deliver(r.bytes);
+    }
+
+    // Records of a run, in order.
+    bool deliver(std::span<const std::byte> records) {
+        if (!encode_) return write(records);
+        const std::size_t chunk_bytes = std::size_t{kEncodedChunkPoints} * record_length_;
+        while (!records.empty()) {
+            const std::size_t n = std::min(records.size(), chunk_bytes - gathered_.size());
+            gathered_.insert(gathered_.end(), records.begin(),
+                             records.begin() + static_cast<long>(n));
+            records = records.subspan(n);
+            if (gathered_.size() == chunk_bytes) encode_gathered();
+        }
+        return true;
+    }
+
+    // Gives the gathered records to be encoded. Never takes a result first: it is called while
+    // records are being delivered, which must end before any later records come. The pipeline
+    // holds at most one such chunk more than its bound per result taken.
+    void encode_gathered() {
+        if (gathered_.empty()) return;
+        ChunkWork work{ChunkWork::Kind::Encode, &layout_.encoding, std::move(gathered_), 0};
+        gathered_ = {};
+        gathered_.reserve(std::size_t{kEncodedChunkPoints} * record_length_);
+        pending_.push_back({Pending::Kind::Encoded, 0, 0});
+        pipeline_->give(std::move(work));
+    }
+
+    // Takes every result still in the pipeline.
+    bool drain() {
+        while (!pipeline_->empty())
+            if (!take()) return false;
+        return true;
+    }
+
+    // A failure found while the pipeline still holds work given before it: what comes first in
+    // the output is reported, whichever thread found it.
+    bool fail_after(Message problem) {
+        if (!drain()) return false;
+        print(out_, problem);
+        return false;
+    }
+
+    // Chunks of more points than one piece of decoding yields are decoded here, in pieces, so
+    // memory does not grow with them; the work given before them is taken first.
+    bool decode_here(std::size_t input, std::size_t c, const korvane::LazChunk& chunk) {
+        if (!drain()) return false;
+        korvane::laz::ChunkDecoder decoder(job_.inputs[input].laszip->record);
+        if (!decoder.begin(compressed_, chunk.points))
+            return fail_after(*damaged(input, c, chunk.points));
+        records_.resize(korvane::laz::kMaxBytesPerCall);
+        while (decoder.remaining() > 0) {
+            const std::optional<std::size_t> n = decoder.decode(records_);
+            if (!n || *n == 0) return fail_after(*damaged(input, c, chunk.points));
+            if (!deliver(std::span(records_).first(*n * decoder.record_length()))) return false;
+        }
+        return true;
+    }
+
+    // The LAZ chunks of a source, each read here and decoded by the pipeline.
+    bool run_chunks(const Source& s, int fd) {
+        const korvane::laz::LaszipRecord& record = job_.inputs[s.input].laszip->record;
+        std::uint64_t offset = s.from.offset;
+        for (std::size_t c = 0; c < s.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = s.chunks[c];
+            compressed_.resize(chunk.bytes);
+            if (auto problem = read_input(s.input, fd, compressed_, offset))
+                return fail_after(*problem);
+            offset += chunk.bytes;
+            if (chunk.points > korvane::laz::kMaxRecordsPerCall) {
+                if (!decode_here(s.input, c, chunk)) return false;
+                continue;
+            }
+            ChunkWork work{ChunkWork::Kind::Decode, &record, compressed_, chunk.points};
+            if (!give(std::move(work), {Pending::Kind::Decoded, s.input, c})) return false;
+        }
+        return true;
+    }
+
+    // The records of a LAS source, read here in pieces.
+    bool run_records(const Source& s, int fd) {
+        const std::size_t batch = korvane::laz::kMaxBytesPerCall / record_length_ * record_length_;
+        for (std::uint64_t done = 0; done < s.from.length;) {
+            std::vector<std::byte> records(
+                static_cast<std::size_t>(std::min<std::uint64_t>(batch, s.from.length - done)));
+            if (auto problem = read_input(s.input, fd, records, s.from.offset + done))
+                return fail_after(*problem);
+            done += records.size();
+            if (!give_done(std::move(records), s.input)) return false;
+        }
+        return true;
+    }
+
+    // A run: the sources' records in order, LAZ chunks decoded; encoded in chunks of
+    // kEncodedChunkPoints across the sources' boundaries when the output is LAZ.
+    bool run(std::size_t k, const Piece& p) {
+        if (!pipeline_) pipeline_.emplace(threads_);
+        encode_ = p.encode;
+        record_length_ = job_.inputs[p.sources.front().input].record_length;
+        gathered_.clear();
+        for (std::size_t j = 0; j < p.sources.size(); ++j) {
+            const Source& s = p.sources[j];
+            show_progress(s.input);
+            Result<korvane::UniqueFd> fd = open_for(s.input, {k, j});
+            if (!fd) return fail_after(fd.problem());
+            const bool ok = s.chunks.empty() ? run_records(s, fd->get()) : run_chunks(s, fd->get());
+            if (!ok) return false;
+            // Every byte of it has been read: it must still be the input that was checked.
+            if (auto changed = done_with(s.input, {k, j}, fd->get())) return fail_after(*changed);
+        }
+        // Every record delivered, the last chunk holds what is left.
+        if (!drain()) return false;
+        if (encode_) encode_gathered();
+        return drain();
     }
 
     const MergeJob& job_;
     const OutputLayout& layout_;
+    unsigned threads_;
     int fd_;
     std::FILE* out_;
     korvane::FileSystem& fs_;
@@ -286,12 +379,17 @@ class Writer {
     std::map<Mark, std::uint64_t> marked_;
     std::map<std::size_t, Use> first_, last_;  // by input: its first and last use
     std::vector<korvane::LazChunk> chunks_;    // every chunk written, for the chunk table
+    std::optional<ChunkPipeline> pipeline_;    // made for the first run
+    std::deque<Pending> pending_;              // what each result in the pipeline is
+    bool encode_ = false;                      // of the run being written
+    std::size_t record_length_ = 0;            // of its records
+    std::vector<std::byte> gathered_;          // records of the next chunk to encode
 };
 
 }  // namespace
 
-bool write_merged_file(const MergeJob& job, const OutputLayout& layout, std::FILE* out,
-                       korvane::FileSystem& fs) {
+bool write_merged_file(const MergeJob& job, const OutputLayout& layout, unsigned threads,
+                       std::FILE* out, korvane::FileSystem& fs) {
     const std::string& output = job.outputName;
     std::optional<TemporaryOutput> temp = TemporaryOutput::create(output, fs);
     if (!temp) {
@@ -301,7 +399,7 @@ bool write_merged_file(const MergeJob& job, const OutputLayout& layout, std::FIL
     // A file-size limit must show up as a failed write, reported, not as a killed process.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    Writer writer(job, layout, temp->fd(), out, fs);
+    Writer writer(job, layout, threads, temp->fd(), out, fs);
     if (!writer.write_pieces() || !writer.write_patches()) return false;
     if (!temp->commit()) {
         print(out, say("\nCannot write %s: %s\n", output.c_str(), std::strerror(errno)));

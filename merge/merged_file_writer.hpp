@@ -13,9 +13,11 @@
 namespace quillet {
 
 // Writes the merged file under a temporary name and renames it onto job.outputName once it is
-// complete. False, after one message naming the file and the cause, on any failure; the
-// temporary file is then removed and an existing output is left as it was.
-bool write_merged_file(const MergeJob& job, const OutputLayout& layout, std::FILE* out,
-                       korvane::FileSystem& fs);
+// complete. Runs of LAZ chunks are coded on `threads` threads; the bytes written do not depend on
+// how many. False, after one message naming the file and the cause, on any failure (the first in
+// the output's order); the temporary file is then removed and an existing output is left as it
+// was.
+bool write_merged_file(const MergeJob& job, const OutputLayout& layout, unsigned threads,
+                       std::FILE* out, korvane::FileSystem& fs);
 
 }  // namespace quillet

@@ -111,22 +111,15 @@ void OutputLayout::add_points(std::size_t input, const InputDescription& d) {
     pieces.push_back(std::move(p));
 }
 
-void OutputLayout::add_decoded(std::size_t input, const InputDescription& d) {
-    Piece p;
-    p.kind = Piece::Kind::Decode;
-    p.input = input;
-    p.from = d.points;
-    p.chunks = d.chunks;
-    pieces.push_back(std::move(p));
-}
-
-void OutputLayout::add_encoded(std::size_t input, const InputDescription& d) {
-    if (pieces.empty() || pieces.back().kind != Piece::Kind::Encode) {
+void OutputLayout::add_to_run(std::size_t input, const InputDescription& d, bool encode) {
+    if (pieces.empty() || pieces.back().kind != Piece::Kind::Run ||
+        pieces.back().encode != encode) {
         Piece p;
-        p.kind = Piece::Kind::Encode;
+        p.kind = Piece::Kind::Run;
+        p.encode = encode;
         pieces.push_back(std::move(p));
     }
-    pieces.back().segments.push_back({input, d.points});
+    pieces.back().sources.push_back({input, d.points, d.chunks});
 }
 
 void OutputLayout::add_chunk_table(bool variable) {
@@ -216,10 +209,11 @@ OutputLayout extended_layout(const MergeJob& job, const CodingPlan& plan) {
                 layout.add_points(i, inputs[i]);
                 break;
             case Coding::Decode:
-                layout.add_decoded(i, inputs[i]);
+                layout.add_to_run(i, inputs[i], false);
                 break;
             case Coding::Encode:
-                layout.add_encoded(i, inputs[i]);
+            case Coding::Reencode:
+                layout.add_to_run(i, inputs[i], true);
                 break;
         }
     }

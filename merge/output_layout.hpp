@@ -26,19 +26,18 @@ struct Patch {
     Mark offset_of = Mark::None;
 };
 
-// Records of one input in a run of encoded chunks.
-struct Segment {
+// One input's points in a run: its LAS records, or its LAZ chunks (`chunks` not empty), decoded.
+struct Source {
     std::size_t input = 0;
-    Region from;  // its point records
-    bool operator==(const Segment&) const = default;
+    Region from;                            // its point records, or its chunks back to back
+    std::vector<korvane::LazChunk> chunks;  // LAZ: its chunks, in order
 };
 
 struct Piece {
     enum class Kind {
         Bytes,       // `bytes`, then `patches` into them
         Copy,        // the stretch `from` of input `input`, byte for byte
-        Decode,      // the chunks `chunks` in the stretch `from` of input `input`, decoded
-        Encode,      // the records of `segments`, encoded in chunks of kEncodedChunkPoints
+        Run,         // the records of `sources` in order, encoded in chunks when `encode`
         ChunkTable,  // a chunk table listing every chunk written before it
     };
     Kind kind = Kind::Bytes;
@@ -47,25 +46,27 @@ struct Piece {
     std::size_t input = 0;  // in list order
     Region from;
     bool points = false;                    // Copy: the input's point records or chunks
-    std::vector<korvane::LazChunk> chunks;  // Copy, Decode: the LAZ chunks it holds, in order
-    std::vector<Segment> segments;          // Encode
-    bool variable_chunks = false;           // ChunkTable: whether it lists point counts
+    std::vector<korvane::LazChunk> chunks;  // Copy: the LAZ chunks it holds, in order
+    std::vector<Source> sources;            // Run
+    // Run: the records go into chunks of kEncodedChunkPoints, across the sources' boundaries;
+    // otherwise they are written as they are (LAZ sources decoded into a LAS output).
+    bool encode = false;
+    bool variable_chunks = false;  // ChunkTable: whether it lists point counts
     Mark mark = Mark::None;
 };
 
 struct OutputLayout {
     std::vector<Piece> pieces;
-    korvane::laz::LaszipRecord encoding;  // what Encode pieces code with
+    korvane::laz::LaszipRecord encoding;  // what runs encode with
 
     void add_bytes(std::vector<std::byte> bytes, std::vector<Patch> patches = {});
     // A stretch of an input; unless marked, it joins the previous piece when that copies the
     // bytes just before it and is not points.
     void add_copy(std::size_t input, Region from, Mark mark = Mark::None);
     void add_points(std::size_t input, const InputDescription& d);
-    void add_decoded(std::size_t input, const InputDescription& d);
-    // Adds the records of an input to the run of encoded chunks that the last piece is, or
-    // starts one.
-    void add_encoded(std::size_t input, const InputDescription& d);
+    // Adds an input's points to the run that the last piece is, when it is one of the same kind
+    // (encoded or not), or starts one.
+    void add_to_run(std::size_t input, const InputDescription& d, bool encode);
     void add_chunk_table(bool variable);
 };
 

@@ -15,8 +15,8 @@ using testing_support::run_quillet_in;
 using testing_support::ScratchDir;
 using testing_support::Tile;
 
-const std::string kArgumentCount = std::string("\nMissing, or excessive number of, arguments\n") +
-                                   "Usage:\nQuillet <ASCII List> <LAS Output>\n\n" + kBanner;
+const std::string kUsage = std::string("Usage:\nQuillet <ASCII List> <LAS Output>\n\n") + kBanner;
+const std::string kArgumentCount = "\nMissing, or excessive number of, arguments\n" + kUsage;
 
 TEST(CommandLine, HelpAndVersionSucceedOnStandardOutput) {
     ScratchDir dir;
@@ -67,6 +67,36 @@ TEST(CommandLine, ArgumentsThatAreRefused) {
         const ChildResult r = run_quillet_in(dir, c.args);
         EXPECT_EQ(r.exit_status, 255);
         EXPECT_EQ(r.out, c.first_line + kArgumentCount);
+    }
+    EXPECT_TRUE(testing_support::list_dir(dir.path()).empty());
+}
+
+TEST(CommandLine, OptionsOfTheExtendedMergeThatAreRefused) {
+    // One line that says what is wrong, then the usage; nothing is read or written.
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const std::string bad = "\nThe number of threads must be a whole number from 1 to 64, not ";
+    const Case cases[] = {
+        {{"--threads", "2", "list.txt", "out.las"}, "\n--threads needs --extended\n"},
+        {{"--threads=2", "list.txt", "out.laz"}, "\n--threads needs --extended\n"},
+        {{"--fixed-chunks", "list.txt", "out.laz"}, "\n--fixed-chunks needs --extended\n"},
+        {{"--extended", "--threads", "0", "list.txt", "out.laz"}, bad + "0\n"},
+        {{"--extended", "--threads=65", "list.txt", "out.laz"}, bad + "65\n"},
+        {{"--extended", "--threads", "two", "list.txt", "out.laz"}, bad + "two\n"},
+        {{"--extended", "--threads=", "list.txt", "out.laz"}, bad + "\n"},
+        {{"--extended", "--threads", "-3", "list.txt", "out.laz"}, bad + "-3\n"},
+        {{"--extended", "list.txt", "out.laz", "--threads"}, "\n--threads needs a value\n"},
+        {{"--extended", "--fixed-chunks", "list.txt", "out.las"},
+         "\n--fixed-chunks needs a .laz output\n"},
+    };
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
+        const ChildResult r = run_quillet_in(dir, c.args);
+        EXPECT_EQ(r.exit_status, 255);
+        EXPECT_EQ(r.out, c.line + kUsage);
     }
     EXPECT_TRUE(testing_support::list_dir(dir.path()).empty());
 }

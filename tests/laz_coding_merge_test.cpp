@@ -157,12 +157,15 @@ Bytes with_evlr(Bytes las) {
 }
 
 ChildResult merge(const ScratchDir& dir, const std::vector<std::string>& names,
-                  const std::string& output) {
+                  const std::string& output, std::vector<std::string> options = {}) {
     std::string list;
     for (const std::string& n : names) list += n + "\n";
     dir.write_text("list.txt", list);
     std::filesystem::remove(dir / output);
-    return testing_support::run_quillet_in(dir, {"--extended", "list.txt", output});
+    options.insert(options.begin(), "--extended");
+    options.push_back("list.txt");
+    options.push_back(output);
+    return testing_support::run_quillet_in(dir, options);
 }
 
 class LazCoding : public ::testing::Test {
@@ -279,8 +282,18 @@ TEST_F(LazCoding, MergesThatDecodeAndEncode) {
             const Bytes r = records_of(dir_ / n);
             expected.insert(expected.end(), r.begin(), r.end());
         }
-        const ChildResult r = merge(dir_, names, row.output);
+        // The output's bytes do not depend on how many threads code the chunks.
+        Bytes single;
+        for (const char* threads : {"1", "5"}) {
+            ASSERT_EQ(merge(dir_, names, row.output, {"--threads", threads}).exit_status, 0);
+            const Bytes b = lassynth::read_bytes(dir_ / row.output);
+            if (single.empty()) single = b;
+            EXPECT_TRUE(b == single) << threads << " threads wrote other bytes than 1";
+        }
+        const ChildResult r = merge(dir_, names, row.output, {"--threads=2"});
         ASSERT_EQ(r.exit_status, 0) << r.out;
+        EXPECT_TRUE(lassynth::read_bytes(dir_ / row.output) == single)
+            << "2 threads wrote other bytes than 1";
         std::string lines =
             "\n" + std::to_string(names.size()) + " files to be merged into " + row.output + "\n";
         for (const std::string& l : row.coded) lines += l + "\n";
@@ -432,6 +445,26 @@ TEST_F(LazCoding, Refusals) {
         EXPECT_EQ(lassynth::read_bytes(dir / c.output).size(), 24u) << "the old output is kept";
     }
 
+    // Two damaged inputs, decoded on five threads: the failure reported is the first in the
+    // output's order, whichever thread found it first.
+    {
+        ScratchDir dir;
+        lassynth::write_bytes(dir / "a.laz", s->bytes);
+        lassynth::write_bytes(dir / "b.laz", with_chunk_cut_short(*s, 2));
+        lassynth::write_bytes(dir / "c.laz", with_chunk_cut_short(*s, 0));
+        for (const char* threads : {"1", "2", "5"}) {
+            SCOPED_TRACE(threads);
+            const ChildResult r =
+                merge(dir, {"a.laz", "b.laz", "c.laz"}, "m.las", {"--threads", threads});
+            EXPECT_EQ(r.exit_status, 255);
+            EXPECT_TRUE(
+                r.out.ends_with("\nChunk 3 of b.laz is damaged: it does not decode to the "
+                                "22893 points its chunk table states\n"))
+                << r.out;
+            EXPECT_FALSE(std::filesystem::exists(dir / "m.las"));
+        }
+    }
+
     // Items that Quillet does not decode merge all the same when their chunks are copied.
     lassynth::write_bytes(dir_ / "a.laz", v1);
     const ChildResult r = merge(dir_, {"a.laz", "a.laz"}, "m.laz");
@@ -443,6 +476,41 @@ TEST_F(LazCoding, Refusals) {
     ASSERT_EQ(m->chunks.size(), 2 * s->chunks.size());
     for (std::size_t i = 0; i < m->chunks.size(); ++i)
         EXPECT_TRUE(std::ranges::equal(m->chunks[i].bytes, s->chunks[i % s->chunks.size()].bytes));
+}
+
+// --fixed-chunks: every LAZ input decoded and every chunk encoded again, in runs of 50,000 points
+// across the inputs, so the table is fixed; where a run lines up with an input's chunks, they
+// come back as the input's writer wrote them.
+TEST_F(LazCoding, FixedChunksForReadersThatKnowNoOther) {
+    const std::string one = kSamples + "lone-star-split-1.laz";
+    const std::string two = kSamples + "lone-star-split-2.laz";
+    lassynth::write_bytes(dir_ / "between.las", las_twin_of(kSamples + "lone-star-split-3.laz"));
+    const ChildResult r =
+        merge(dir_, {one, two, "between.las", one}, "m.laz", {"--fixed-chunks", "--threads", "2"});
+    ASSERT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_NE(r.out.find("\n" + one + ": re-encoded\n" + two +
+                         ": re-encoded\nbetween.las: encoded\n" + one + ": re-encoded\n"),
+              std::string::npos)
+        << r.out;
+    std::string error;
+    const std::optional<testing_support::LazSample> out =
+        testing_support::load_laz_sample(dir_ / "m.laz", error);
+    ASSERT_TRUE(out) << error;
+    EXPECT_EQ(out->laszip.chunk_size, 50000u);
+    for (std::size_t i = 0; i + 1 < out->chunks.size(); ++i)
+        EXPECT_EQ(out->chunks[i].points, 50000u);
+    const std::optional<testing_support::LazSample> first =
+        testing_support::load_laz_sample(one, error);
+    ASSERT_TRUE(first) << error;
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_TRUE(std::ranges::equal(out->chunks[i].bytes, first->chunks[i].bytes))
+            << "chunk " << i << " lines up with the first input's and is its writer's";
+    Bytes expected;
+    for (const std::string& n : {one, two, dir_ / "between.las", one}) {
+        const Bytes part = records_of(n);
+        expected.insert(expected.end(), part.begin(), part.end());
+    }
+    EXPECT_TRUE(records_of(dir_ / "m.laz") == expected);
 }
 
 }  // namespace

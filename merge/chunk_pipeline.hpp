@@ -1,0 +1,79 @@
+// Coding LAZ chunks on every core. The caller gives work (a chunk to decode, records to encode
+// into one chunk) in output order; worker threads do it; the caller takes the results back in
+// the order it gave the work, whichever thread did it, so the output's bytes never depend on the
+// number of threads. Workers get their input as owned bytes and give back values: they touch no
+// file and share no state but the queue of work. With one thread no worker is started and the
+// work is done as it is given.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "laz/laszip_record.hpp"
+
+namespace quillet {
+
+struct ChunkWork {
+    enum class Kind { Decode, Encode };
+    Kind kind = Kind::Decode;
+    // The record that says how the chunk is coded; it outlives the pipeline.
+    const korvane::laz::LaszipRecord* record = nullptr;
+    std::vector<std::byte> bytes;  // Decode: the compressed chunk. Encode: whole records.
+    std::uint32_t points = 0;      // Decode: the chunk's point count in its table
+};
+
+struct ChunkResult {
+    bool ok = true;                // false: the chunk does not decode to its points
+    std::vector<std::byte> bytes;  // Decode: the records. Encode: the chunk. Done: the records.
+    std::uint32_t points = 0;
+};
+
+// The number of threads that codes chunks by default: the cores this process may run on, at
+// most kMaxThreads.
+inline constexpr unsigned kMaxThreads = 64;
+unsigned default_thread_count();
+
+class ChunkCoders;
+
+class ChunkPipeline {
+  public:
+    explicit ChunkPipeline(unsigned threads);
+    ~ChunkPipeline();
+    ChunkPipeline(const ChunkPipeline&) = delete;
+    ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+
+    // Whether the work in flight has reached the bound (two pieces per thread), at which the
+    // caller takes a result before it gives more: memory stays fixed.
+    bool full() const { return results_.size() >= limit_; }
+    bool empty() const { return results_.empty(); }
+
+    void give(ChunkWork work);
+    // A result that needs no work (records read from a LAS file), in its place in the order.
+    void give_done(ChunkResult result);
+    // The result of the oldest work given; waits for it. Not to be called when empty().
+    ChunkResult take();
+
+  private:
+    struct Job {
+        ChunkWork work;
+        std::promise<ChunkResult> result;
+    };
+    void work_loop();
+
+    std::size_t limit_;
+    std::unique_ptr<ChunkCoders> own_coders_;       // without workers: the caller's thread codes
+    std::deque<std::future<ChunkResult>> results_;  // in the order the work was given
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Job> jobs_;  // given and not yet taken by a worker
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace quillet
