@@ -1,5 +1,6 @@
 #include "input_differences.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -124,7 +125,10 @@ const char* name_of(Field field) {
 
 std::string text_of(double value) {
     char buf[40];
-    for (int precision = 1; precision <= 17; ++precision) {
+    // At least as many digits as the whole part has, so that 500000 does not read 5e+05.
+    int digits = 1;
+    for (double whole = std::fabs(value); whole >= 10 && digits < 17; whole /= 10) ++digits;
+    for (int precision = digits; precision <= 17; ++precision) {
         std::snprintf(buf, sizeof buf, "%.*g", precision, value);
         if (std::strtod(buf, nullptr) == value) break;
     }
