@@ -20,8 +20,23 @@ namespace laz = korvane::laz;
 // each chunk.
 class ChunkCoders {
   public:
-    ChunkResult run(const ChunkWork& work) {
-        return work.kind == ChunkWork::Kind::Decode ? decode(work) : encode(work);
+    ChunkResult run(ChunkWork& work) {
+        switch (work.kind) {
+            case ChunkWork::Kind::Decode:
+                return decode(work);
+            case ChunkWork::Kind::Encode:
+                return encode(*work.record, work.bytes);
+            case ChunkWork::Kind::Convert:
+                return convert(std::move(work.bytes), *work.convert);
+            case ChunkWork::Kind::Transcode: {
+                ChunkResult decoded = decode(work);
+                if (!decoded.ok || decoded.extent.outside) return decoded;
+                ChunkResult r = encode(*work.encode_with, decoded.bytes);
+                r.extent = decoded.extent;
+                return r;
+            }
+        }
+        return {};
     }
 
   private:
@@ -36,18 +51,30 @@ class ChunkCoders {
             r.ok = n && *n > 0;
             if (r.ok) at += *n * decoder.record_length();
         }
-        if (!r.ok) r.bytes.clear();
+        if (!r.ok) {
+            r.bytes.clear();
+            return r;
+        }
+        if (work.convert != nullptr) r.extent = convert_records(r.bytes, *work.convert);
         return r;
     }
 
-    ChunkResult encode(const ChunkWork& work) {
-        laz::ChunkEncoder& encoder = encoders_.try_emplace(work.record, *work.record).first->second;
+    ChunkResult encode(const laz::LaszipRecord& record, std::span<const std::byte> records) {
+        laz::ChunkEncoder& encoder = encoders_.try_emplace(&record, record).first->second;
         encoder.begin();
-        encoder.encode(work.bytes);
+        encoder.encode(records);
         ChunkResult r;
         r.points = encoder.points();
         const std::span<const std::byte> chunk = encoder.finish();
         r.bytes.assign(chunk.begin(), chunk.end());
+        return r;
+    }
+
+    static ChunkResult convert(std::vector<std::byte> records, const Conversion& c) {
+        ChunkResult r;
+        r.extent = convert_records(records, c);
+        r.points = static_cast<std::uint32_t>(records.size() / c.record_length);
+        r.bytes = std::move(records);
         return r;
     }
 

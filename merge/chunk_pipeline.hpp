@@ -16,22 +16,32 @@
 #include <vector>
 
 #include "laz/laszip_record.hpp"
+#include "point_conversion.hpp"
 
 namespace quillet {
 
 struct ChunkWork {
-    enum class Kind { Decode, Encode };
+    enum class Kind {
+        Decode,     // a chunk to records, converted when `convert` is set
+        Encode,     // records to a chunk
+        Convert,    // records onto the output's grid
+        Transcode,  // a chunk decoded, its records converted and encoded as one chunk again
+    };
     Kind kind = Kind::Decode;
-    // The record that says how the chunk is coded; it outlives the pipeline.
+    // The record that says how the chunk is coded, and for Transcode the output's; they outlive
+    // the pipeline, as does the conversion.
     const korvane::laz::LaszipRecord* record = nullptr;
-    std::vector<std::byte> bytes;  // Decode: the compressed chunk. Encode: whole records.
-    std::uint32_t points = 0;      // Decode: the chunk's point count in its table
+    std::vector<std::byte> bytes;  // Decode, Transcode: a compressed chunk. Otherwise records.
+    std::uint32_t points = 0;      // Decode, Transcode: the chunk's point count in its table
+    const Conversion* convert = nullptr;
+    const korvane::laz::LaszipRecord* encode_with = nullptr;
 };
 
 struct ChunkResult {
     bool ok = true;                // false: the chunk does not decode to its points
-    std::vector<std::byte> bytes;  // Decode: the records. Encode: the chunk. Done: the records.
+    std::vector<std::byte> bytes;  // records, or an encoded chunk (Encode, Transcode)
     std::uint32_t points = 0;
+    ConvertedExtent extent;  // of converted records; a record outside the 32-bit range
 };
 
 // The number of threads that codes chunks by default: the cores this process may run on, at

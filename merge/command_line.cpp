@@ -46,6 +46,18 @@ constexpr Option kOptions[] = {
          return true;
      },
      "encode every LAZ chunk anew, all of 50,000 points (slower)", "", true},
+    {"--rescale", "",
+     [](CommandLine& c, std::string_view) {
+         c.rescale = true;
+         return true;
+     },
+     "round inputs that are off the output's grid onto it", "", true},
+    {"--dry-run", "",
+     [](CommandLine& c, std::string_view) {
+         c.dry_run = true;
+         return true;
+     },
+     "check the inputs and print the plan, writing nothing", "", true},
     {"--version", "",
      [](CommandLine& c, std::string_view) {
          c.action = Action::Version;

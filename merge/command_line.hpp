@@ -24,6 +24,8 @@ struct CommandLine {
     bool extended = false;      // --extended: LAS 1.3 and 1.4, more point formats, and LAZ
     unsigned threads = 0;       // --threads N: threads that code LAZ chunks; 0: the default
     bool fixed_chunks = false;  // --fixed-chunks: every LAZ input decoded, every chunk encoded
+    bool rescale = false;       // --rescale: inputs off the output's grid rounded onto it
+    bool dry_run = false;       // --dry-run: the checks and the plan, nothing written
 };
 
 // Reads the arguments (program name first). Exactly two arguments, neither of them a known

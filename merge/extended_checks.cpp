@@ -5,9 +5,11 @@
 #include <limits>
 
 #include "file_checks.hpp"
+#include "full_io.hpp"
 #include "input_checks.hpp"
 #include "input_differences.hpp"
 #include "input_file.hpp"
+#include "las/byte_order.hpp"
 #include "las/point_formats.hpp"
 #include "list_file.hpp"
 #include "unique_fd.hpp"
@@ -76,10 +78,24 @@ bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& f
             // LAS and LAZ inputs mix; whether LAZ inputs can share one file is the coding
             // plan's to say, once the output's form is known.
             std::vector<Difference> found = differences(first, *d);
+            // Scale factors and offsets are the grid plan's to reconcile.
             std::erase_if(found, [](const Difference& x) {
-                return x.field == Field::Compression || x.field == Field::LaszipCompressor ||
-                       x.field == Field::LaszipCoder || x.field == Field::LaszipOptions ||
-                       x.field == Field::LaszipItems;
+                switch (x.field) {
+                    case Field::Compression:
+                    case Field::XScaleFactor:
+                    case Field::YScaleFactor:
+                    case Field::ZScaleFactor:
+                    case Field::XOffset:
+                    case Field::YOffset:
+                    case Field::ZOffset:
+                    case Field::LaszipCompressor:
+                    case Field::LaszipCoder:
+                    case Field::LaszipOptions:
+                    case Field::LaszipItems:
+                        return true;
+                    default:
+                        return false;
+                }
             });
             if (!found.empty()) {
                 const Difference& x = found.front();
@@ -125,6 +141,36 @@ bool check_extended_total(const MergeJob& job, const CodingPlan& plan, std::FILE
     print(out, say("%llu points in all input .%s files\n", ull{total},
                    first.compressed ? "laz" : "las"));
     return true;
+}
+
+Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(const MergeJob& job,
+                                                                const std::vector<bool>& candidates,
+                                                                korvane::FileSystem& fs) {
+    std::vector<std::optional<ChunkHeads>> heads(job.inputs.size());
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        if (!candidates[i]) continue;
+        const std::string& name = job.names[i];
+        const korvane::UniqueFd fd = open_input(name, fs);
+        if (!fd.valid()) return say("\nCannot read %s: %s\n", name.c_str(), std::strerror(errno));
+        ChunkHeads found;
+        std::uint64_t offset = job.inputs[i].points.offset;
+        bool whole = true;
+        for (const korvane::LazChunk& c : job.inputs[i].chunks) {
+            std::array<std::byte, 12> head;
+            whole = whole && c.bytes >= head.size();
+            if (!whole) break;
+            const ssize_t got = korvane::read_full(fs, fd.get(), head, static_cast<off_t>(offset));
+            if (got != static_cast<ssize_t>(head.size()))
+                return say("\nCannot read %s: %s\n", name.c_str(),
+                           got < 0 ? std::strerror(errno) : "the file ended early");
+            found.push_back({korvane::get_le<std::int32_t>(head, 0),
+                             korvane::get_le<std::int32_t>(head, 4),
+                             korvane::get_le<std::int32_t>(head, 8)});
+            offset += c.bytes;
+        }
+        if (whole) heads[i] = std::move(found);
+    }
+    return heads;
 }
 
 void hint_extended(const std::string& name, std::FILE* hints, korvane::FileSystem& fs) {

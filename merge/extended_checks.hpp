@@ -27,6 +27,13 @@ bool check_extended_inputs(MergeJob& job, std::FILE* out, korvane::FileSystem& f
 // compressors and coders it does not know. Nothing when it can merge what was read.
 std::optional<Message> extended_refusal(const ReadResult& read, const std::string& name);
 
+// The raw first point of each chunk of the inputs marked in `candidates` (the first 12 bytes of
+// each chunk), nothing for the others and for one with a chunk too short to hold it; the
+// problem when a file cannot be read.
+Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(const MergeJob& job,
+                                                                const std::vector<bool>& candidates,
+                                                                korvane::FileSystem& fs);
+
 // Prints the total number of points. False, after a message, when the total is more than the
 // merged header can state, or the chunks of a LAZ output more than one chunk table can list.
 bool check_extended_total(const MergeJob& job, const CodingPlan& plan, std::FILE* out);

@@ -6,8 +6,10 @@
 #include "credits.hpp"
 #include "extended_checks.hpp"
 #include "file_checks.hpp"
+#include "grid_plan.hpp"
 #include "help_text.hpp"
 #include "input_checks.hpp"
+#include "input_differences.hpp"
 #include "merge_job.hpp"
 #include "merged_file_writer.hpp"
 #include "merged_header.hpp"
@@ -44,13 +46,24 @@ bool merge_classic(MergeJob& job, std::FILE* out, korvane::FileSystem& fs, std::
 // The extended merge: LAS 1.0 to 1.4, point formats 0 to 3 and 6 to 8, extra bytes, and LAZ,
 // written as LAS or LAZ as the output's name says; chunks of LAZ inputs in a LAZ output are
 // copied without being decompressed.
-bool merge_extended(MergeJob& job, unsigned threads, bool fixed_chunks, std::FILE* out,
+bool merge_extended(MergeJob& job, const CommandLine& command, unsigned threads, std::FILE* out,
                     korvane::FileSystem& fs) {
     if (!check_extended_inputs(job, out, fs)) return false;
     const std::optional<OutputForm> form = output_form(job.outputName, out);
     if (!form) return false;
     if (!output_is_distinct(job, out, fs)) return false;
-    Result<CodingPlan> plan = plan_coding(job, *form, fixed_chunks);
+    Result<GridPlan> grid = plan_grid(grid_inputs(job), command.rescale);
+    if (!grid) {
+        print(out, grid.problem());
+        return false;
+    }
+    const std::vector<bool> candidates = shift_candidates(job, *form, command.fixed_chunks, *grid);
+    Result<std::vector<std::optional<ChunkHeads>>> heads = read_chunk_heads(job, candidates, fs);
+    if (!heads) {
+        print(out, heads.problem());
+        return false;
+    }
+    Result<CodingPlan> plan = plan_coding(job, *form, command.fixed_chunks, *grid, *heads);
     if (!plan) {
         print(out, plan.problem());
         return false;
@@ -58,10 +71,21 @@ bool merge_extended(MergeJob& job, unsigned threads, bool fixed_chunks, std::FIL
     if (!check_extended_total(job, *plan, out)) return false;
 
     print(out, say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()));
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        if (plan->coding[i] == Coding::Copy) continue;
-        print(out, say("%s: %s\n", job.names[i].c_str(), action_of(plan->coding[i])));
+    if (plan->grid.changes_anything()) {
+        const GridPlan& g = plan->grid;
+        print(out, say("Output grid: scale factors %s %s %s, offsets %s %s %s%s\n",
+                       text_of(g.scale[0]).c_str(), text_of(g.scale[1]).c_str(),
+                       text_of(g.scale[2]).c_str(), text_of(g.offset[0]).c_str(),
+                       text_of(g.offset[1]).c_str(), text_of(g.offset[2]).c_str(),
+                       g.offset_moved ? " (moved to the merged box's centre)" : ""));
+        if (command.rescale)
+            print(out, say("Rounding moves points by up to %.3Lg in X, %.3Lg in Y, %.3Lg in Z\n",
+                           g.rounding[0], g.rounding[1], g.rounding[2]));
     }
+    for (std::size_t i = 0; i < job.inputs.size(); ++i)
+        if (plan->coding[i] != Coding::Copy)
+            print(out, say("%s\n", plan_line(job, *plan, i).c_str()));
+    if (command.dry_run) return true;
     return write_merged_file(job, extended_layout(job, *plan), threads, out, fs);
 }
 
@@ -97,9 +121,8 @@ int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& 
 
     korvane::credits(out);
     const unsigned threads = command.threads != 0 ? command.threads : default_thread_count();
-    const bool merged = command.extended
-                            ? merge_extended(job, threads, command.fixed_chunks, out, fs)
-                            : merge_classic(job, out, fs, hints);
+    const bool merged = command.extended ? merge_extended(job, command, threads, out, fs)
+                                         : merge_classic(job, out, fs, hints);
     return merged ? 0 : kFailure;
 }
 

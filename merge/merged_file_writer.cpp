@@ -65,7 +65,8 @@ class Writer {
         : job_(job), layout_(layout), threads_(threads), fd_(fd), out_(out), fs_(fs) {
         for (std::size_t k = 0; k < layout.pieces.size(); ++k) {
             const Piece& p = layout.pieces[k];
-            if (p.kind == Piece::Kind::Copy) note_use(p.input, {k, 0});
+            if (p.kind == Piece::Kind::Copy || p.kind == Piece::Kind::Shift)
+                note_use(p.input, {k, 0});
             for (std::size_t j = 0; j < p.sources.size(); ++j) note_use(p.sources[j].input, {k, j});
         }
     }
@@ -86,6 +87,9 @@ class Writer {
                 case Piece::Kind::Run:
                     ok = run(k, p);
                     break;
+                case Piece::Kind::Shift:
+                    ok = shift(k, p);
+                    break;
                 case Piece::Kind::ChunkTable:
                     ok = write(korvane::laz::build_chunk_table(chunks_, p.variable_chunks));
                     break;
@@ -95,10 +99,20 @@ class Writer {
         return true;
     }
 
-    // Fills in what only the written file tells: the offsets that patches name.
+    // Fills in what only the written file tells: the offsets that patches name, and the box of
+    // the converted points.
     bool write_patches() {
         for (std::size_t k = 0; k < layout_.pieces.size(); ++k) {
             for (const Patch& patch : layout_.pieces[k].patches) {
+                if (patch.box) {
+                    const std::optional<std::array<double, 6>> box = merged_box();
+                    if (!box) continue;
+                    std::array<std::byte, 48> fields;
+                    for (std::size_t i = 0; i < box->size(); ++i)
+                        korvane::put_le<double>(fields, 8 * i, (*box)[i]);
+                    if (!write_at(fields, offsets_[k] + patch.at)) return false;
+                    continue;
+                }
                 const auto it = marked_.find(patch.offset_of);
                 std::array<std::byte, 8> value;
                 korvane::put_le<std::uint64_t>(value, 0, it == marked_.end() ? 0 : it->second);
@@ -109,6 +123,29 @@ class Writer {
     }
 
   private:
+    // The box of the inputs that keep theirs and of the converted points, on the output's grid:
+    // MaxX MinX MaxY MinY MaxZ MinZ.
+    std::optional<std::array<double, 6>> merged_box() const {
+        std::optional<std::array<double, 6>> box = layout_.kept_box;
+        for (const auto& [input, e] : extents_) {
+            if (!e.any) continue;
+            std::array<double, 6> b;
+            for (std::size_t a = 0; a < kAxes; ++a) {
+                b[2 * a] = layout_.offset[a] + layout_.scale[a] * e.hi[a];
+                b[2 * a + 1] = layout_.offset[a] + layout_.scale[a] * e.lo[a];
+            }
+            if (!box) {
+                box = b;
+                continue;
+            }
+            for (std::size_t a = 0; a < kAxes; ++a) {
+                if (b[2 * a] > (*box)[2 * a]) (*box)[2 * a] = b[2 * a];
+                if (b[2 * a + 1] < (*box)[2 * a + 1]) (*box)[2 * a + 1] = b[2 * a + 1];
+            }
+        }
+        return box;
+    }
+
     void note_use(std::size_t input, Use use) {
         first_.try_emplace(input, use);
         last_[input] = use;
@@ -205,8 +242,16 @@ class Writer {
         enum class Kind { Decoded, Read, Encoded };
         Kind kind;
         std::size_t input = 0;
-        std::size_t chunk = 0;  // Decoded: its number in the input, from 0
+        std::size_t chunk = 0;          // Decoded: its number in the input, from 0
+        std::uint64_t first_point = 0;  // the input's first record in the work, from 0
     };
+
+    std::optional<Message> outside(std::size_t input, std::uint64_t point) {
+        return say(
+            "\nPoint %llu of %s lies outside its header box: on the output's grid it "
+            "leaves the 32-bit range\n",
+            ull{point + 1}, job_.names[input].c_str());
+    }
 
     std::optional<Message> damaged(std::size_t input, std::size_t chunk, std::uint32_t points) {
         return say(
@@ -227,8 +272,10 @@ class Writer {
     bool give_done(std::vector<std::byte> records, std::size_t input) {
         while (pipeline_->full())
             if (!take()) return false;
-        pending_.push_back({Pending::Kind::Read, input, 0});
-        pipeline_->give_done({true, std::move(records), 0});
+        pending_.push_back({Pending::Kind::Read, input, 0, 0});
+        ChunkResult done;
+        done.bytes = std::move(records);
+        pipeline_->give_done(std::move(done));
         return true;
     }
 
@@ -242,6 +289,11 @@ class Writer {
             print(out_, *damaged(p.input, p.chunk, r.points));
             return false;
         }
+        if (r.extent.outside) {
+            print(out_, *outside(p.input, p.first_point + *r.extent.outside));
+            return false;
+        }
+        if (r.extent.any) extents_[p.input].add(r.extent, 0);
         if (p.kind == Pending::Kind::Encoded) {
             if (!write(r.bytes)) return false;
             chunks_.push_back({r.points, static_cast<std::uint32_t>(r.bytes.size())});
@@ -269,10 +321,13 @@ class Writer {
     // holds at most one such chunk more than its bound per result taken.
     void encode_gathered() {
         if (gathered_.empty()) return;
-        ChunkWork work{ChunkWork::Kind::Encode, &layout_.encoding, std::move(gathered_), 0};
+        ChunkWork work;
+        work.kind = ChunkWork::Kind::Encode;
+        work.record = &layout_.encoding;
+        work.bytes = std::move(gathered_);
         gathered_ = {};
         gathered_.reserve(std::size_t{kEncodedChunkPoints} * record_length_);
-        pending_.push_back({Pending::Kind::Encoded, 0, 0});
+        pending_.push_back({Pending::Kind::Encoded, 0, 0, 0});
         pipeline_->give(std::move(work));
     }
 
@@ -293,41 +348,61 @@ class Writer {
 
     // Chunks of more points than one piece of decoding yields are decoded here, in pieces, so
     // memory does not grow with them; the work given before them is taken first.
-    bool decode_here(std::size_t input, std::size_t c, const korvane::LazChunk& chunk) {
+    bool decode_here(const Source& s, std::size_t c, const korvane::LazChunk& chunk,
+                     std::uint64_t first_point) {
         if (!drain()) return false;
-        korvane::laz::ChunkDecoder decoder(job_.inputs[input].laszip->record);
+        korvane::laz::ChunkDecoder decoder(job_.inputs[s.input].laszip->record);
         if (!decoder.begin(compressed_, chunk.points))
-            return fail_after(*damaged(input, c, chunk.points));
+            return fail_after(*damaged(s.input, c, chunk.points));
         records_.resize(korvane::laz::kMaxBytesPerCall);
-        while (decoder.remaining() > 0) {
+        for (std::uint64_t point = first_point; decoder.remaining() > 0;) {
             const std::optional<std::size_t> n = decoder.decode(records_);
-            if (!n || *n == 0) return fail_after(*damaged(input, c, chunk.points));
-            if (!deliver(std::span(records_).first(*n * decoder.record_length()))) return false;
+            if (!n || *n == 0) return fail_after(*damaged(s.input, c, chunk.points));
+            const std::span<std::byte> records =
+                std::span(records_).first(*n * decoder.record_length());
+            if (s.convert != nullptr) {
+                const ConvertedExtent e = convert_records(records, *s.convert);
+                if (e.outside) return fail_after(*outside(s.input, point + *e.outside));
+                extents_[s.input].add(e, 0);
+            }
+            point += *n;
+            if (!deliver(records)) return false;
         }
         return true;
     }
 
-    // The LAZ chunks of a source, each read here and decoded by the pipeline.
+    // The LAZ chunks of a source, each read here and decoded by the pipeline (converted, and
+    // when the run keeps chunks encoded again, there too).
     bool run_chunks(const Source& s, int fd) {
         const korvane::laz::LaszipRecord& record = job_.inputs[s.input].laszip->record;
         std::uint64_t offset = s.from.offset;
+        std::uint64_t first_point = 0;
         for (std::size_t c = 0; c < s.chunks.size(); ++c) {
             const korvane::LazChunk& chunk = s.chunks[c];
             compressed_.resize(chunk.bytes);
             if (auto problem = read_input(s.input, fd, compressed_, offset))
                 return fail_after(*problem);
             offset += chunk.bytes;
-            if (chunk.points > korvane::laz::kMaxRecordsPerCall) {
-                if (!decode_here(s.input, c, chunk)) return false;
-                continue;
+            if (chunk.points > korvane::laz::kMaxRecordsPerCall && !keep_chunks_) {
+                if (!decode_here(s, c, chunk, first_point)) return false;
+            } else {
+                ChunkWork work{keep_chunks_ ? ChunkWork::Kind::Transcode : ChunkWork::Kind::Decode,
+                               &record,
+                               compressed_,
+                               chunk.points,
+                               s.convert,
+                               &layout_.encoding};
+                const Pending::Kind kind =
+                    keep_chunks_ ? Pending::Kind::Encoded : Pending::Kind::Decoded;
+                if (!give(std::move(work), {kind, s.input, c, first_point})) return false;
             }
-            ChunkWork work{ChunkWork::Kind::Decode, &record, compressed_, chunk.points};
-            if (!give(std::move(work), {Pending::Kind::Decoded, s.input, c})) return false;
+            first_point += chunk.points;
         }
         return true;
     }
 
-    // The records of a LAS source, read here in pieces.
+    // The records of a LAS source, read here in pieces, and converted by the pipeline when they
+    // are off the output's grid.
     bool run_records(const Source& s, int fd) {
         const std::size_t batch = korvane::laz::kMaxBytesPerCall / record_length_ * record_length_;
         for (std::uint64_t done = 0; done < s.from.length;) {
@@ -335,10 +410,50 @@ class Writer {
                 static_cast<std::size_t>(std::min<std::uint64_t>(batch, s.from.length - done)));
             if (auto problem = read_input(s.input, fd, records, s.from.offset + done))
                 return fail_after(*problem);
+            const std::uint64_t first_point = done / record_length_;
             done += records.size();
-            if (!give_done(std::move(records), s.input)) return false;
+            if (s.convert == nullptr) {
+                if (!give_done(std::move(records), s.input)) return false;
+                continue;
+            }
+            ChunkWork work{
+                ChunkWork::Kind::Convert, nullptr, std::move(records), 0, s.convert, nullptr};
+            if (!give(std::move(work), {Pending::Kind::Read, s.input, 0, first_point}))
+                return false;
         }
         return true;
+    }
+
+    // A LAZ input's chunks copied, each with the raw X, Y and Z of its first point moved by the
+    // shift's steps: 12 bytes written here, the rest of the chunk copied as it is.
+    bool shift(std::size_t k, const Piece& p) {
+        show_progress(p.input);
+        Result<korvane::UniqueFd> fd = open_for(p.input, {k, 0});
+        std::optional<Message> problem;
+        if (!fd) problem = fd.problem();
+        std::uint64_t offset = p.from.offset;
+        for (std::size_t c = 0; !problem && c < p.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = p.chunks[c];
+            std::array<std::byte, 12> head;
+            problem = read_input(p.input, fd->get(), head, offset);
+            if (problem) break;
+            for (std::size_t a = 0; a < kAxes; ++a) {
+                const auto raw = korvane::get_le<std::uint32_t>(head, 4 * a);
+                korvane::put_le<std::uint32_t>(head, 4 * a,
+                                               raw + static_cast<std::uint32_t>(p.shift[a]));
+            }
+            if (!write(head)) return false;
+            const CopyOutcome outcome =
+                copy_bytes(fs_, fd->get(), static_cast<off_t>(offset + head.size()), fd_,
+                           static_cast<off_t>(at_), chunk.bytes - head.size(), 1, buffer_);
+            problem = problem_of(outcome, job_.names[p.input], job_.outputName, 1);
+            at_ += chunk.bytes - head.size();
+            offset += chunk.bytes;
+            chunks_.push_back(chunk);
+        }
+        if (!problem) problem = done_with(p.input, {k, 0}, fd->get());
+        if (problem) print(out_, *problem);
+        return !problem;
     }
 
     // A run: the sources' records in order, LAZ chunks decoded; encoded in chunks of
@@ -346,6 +461,7 @@ class Writer {
     bool run(std::size_t k, const Piece& p) {
         if (!pipeline_) pipeline_.emplace(threads_);
         encode_ = p.encode;
+        keep_chunks_ = p.keep_chunks;
         record_length_ = job_.inputs[p.sources.front().input].record_length;
         gathered_.clear();
         for (std::size_t j = 0; j < p.sources.size(); ++j) {
@@ -377,13 +493,15 @@ class Writer {
     int progress_ = 0;
     std::vector<std::uint64_t> offsets_;  // where each piece was written
     std::map<Mark, std::uint64_t> marked_;
-    std::map<std::size_t, Use> first_, last_;  // by input: its first and last use
-    std::vector<korvane::LazChunk> chunks_;    // every chunk written, for the chunk table
-    std::optional<ChunkPipeline> pipeline_;    // made for the first run
-    std::deque<Pending> pending_;              // what each result in the pipeline is
-    bool encode_ = false;                      // of the run being written
-    std::size_t record_length_ = 0;            // of its records
-    std::vector<std::byte> gathered_;          // records of the next chunk to encode
+    std::map<std::size_t, Use> first_, last_;         // by input: its first and last use
+    std::vector<korvane::LazChunk> chunks_;           // every chunk written, for the chunk table
+    std::optional<ChunkPipeline> pipeline_;           // made for the first run
+    std::deque<Pending> pending_;                     // what each result in the pipeline is
+    bool encode_ = false;                             // of the run being written
+    bool keep_chunks_ = false;                        // of the run being written
+    std::map<std::size_t, ConvertedExtent> extents_;  // by input: of its converted points
+    std::size_t record_length_ = 0;                   // of its records
+    std::vector<std::byte> gathered_;                 // records of the next chunk to encode
 };
 
 }  // namespace

@@ -19,6 +19,7 @@ using korvane::write_field;
 // The counts of the merged file's records, known once its VLRs are laid out.
 struct MergedCounts {
     std::uint8_t format_byte = 0;  // the format with the compression bits of the output's form
+    std::array<double, kAxes> scale{}, offset{};  // the output's grid
     std::uint32_t offset_to_data = 0;
     std::uint32_t vlr_count = 0;
     std::uint32_t evlr_count = 0;
@@ -27,18 +28,23 @@ struct MergedCounts {
 // The merged header: the first file's whole header block with the counts summed, the box
 // enclosing every input that holds points, and the offsets and record counts of the new file.
 // The start of the EVLRs (LAS 1.4) is patched in once they are written.
+// The box of the inputs whose points keep their real coordinates' box (all of them unless some
+// are converted), as the merged header states it, and in `kept` when any input keeps its box.
 std::vector<std::byte> merged_header(const std::vector<InputDescription>& inputs,
-                                     const MergedCounts& counts) {
+                                     const CodingPlan& plan, const MergedCounts& counts,
+                                     std::optional<std::array<double, 6>>& kept) {
     const InputDescription& first = inputs.front();
     std::uint64_t total = 0;
     std::array<std::uint64_t, korvane::kExtendedReturns> by_return{};
     LAS12Header h = first.base;
     bool boxed = false;
-    for (const InputDescription& d : inputs) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const InputDescription& d = inputs[i];
         total += d.point_count;
         for (std::size_t r = 0; r < by_return.size(); ++r) by_return[r] += d.points_by_return[r];
-        // A file without points often states a box of zeros: it encloses nothing.
-        if (d.point_count == 0) continue;
+        // A file without points often states a box of zeros: it encloses nothing. A converted
+        // input's box comes from its converted points, once they are written.
+        if (d.point_count == 0 || !plan.keeps_box(i)) continue;
         if (!boxed) {
             h.MaxX = d.base.MaxX, h.MinX = d.base.MinX, h.MaxY = d.base.MaxY;
             h.MinY = d.base.MinY, h.MaxZ = d.base.MaxZ, h.MinZ = d.base.MinZ;
@@ -47,7 +53,11 @@ std::vector<std::byte> merged_header(const std::vector<InputDescription>& inputs
             enclose_box(h, d.base);
         }
     }
+    if (boxed) kept = std::array{h.MaxX, h.MinX, h.MaxY, h.MinY, h.MaxZ, h.MinZ};
     h.PointDataFormatID = counts.format_byte;
+    h.XScaleFactor = counts.scale[0], h.YScaleFactor = counts.scale[1];
+    h.ZScaleFactor = counts.scale[2];
+    h.XOffset = counts.offset[0], h.YOffset = counts.offset[1], h.ZOffset = counts.offset[2];
     h.OffsetToData = counts.offset_to_data;
     h.NumberOfVariableLengthRecords = counts.vlr_count;
 
@@ -111,15 +121,29 @@ void OutputLayout::add_points(std::size_t input, const InputDescription& d) {
     pieces.push_back(std::move(p));
 }
 
-void OutputLayout::add_to_run(std::size_t input, const InputDescription& d, bool encode) {
-    if (pieces.empty() || pieces.back().kind != Piece::Kind::Run ||
-        pieces.back().encode != encode) {
+void OutputLayout::add_to_run(std::size_t input, const InputDescription& d, bool encode,
+                              const Conversion* convert, bool keep_chunks) {
+    const bool joins = !pieces.empty() && pieces.back().kind == Piece::Kind::Run &&
+                       pieces.back().encode == encode && !pieces.back().keep_chunks && !keep_chunks;
+    if (!joins) {
         Piece p;
         p.kind = Piece::Kind::Run;
         p.encode = encode;
+        p.keep_chunks = keep_chunks;
         pieces.push_back(std::move(p));
     }
-    pieces.back().sources.push_back({input, d.points, d.chunks});
+    pieces.back().sources.push_back({input, d.points, d.chunks, convert});
+}
+
+void OutputLayout::add_shifted(std::size_t input, const InputDescription& d,
+                               const std::array<std::int64_t, kAxes>& shift) {
+    Piece p;
+    p.kind = Piece::Kind::Shift;
+    p.input = input;
+    p.from = d.points;
+    p.chunks = d.chunks;
+    p.shift = shift;
+    pieces.push_back(std::move(p));
 }
 
 void OutputLayout::add_chunk_table(bool variable) {
@@ -203,17 +227,25 @@ OutputLayout extended_layout(const MergeJob& job, const CodingPlan& plan) {
     // Where the chunk table starts, patched in once the chunks before it are written.
     if (laz)
         layout.add_bytes(std::vector<std::byte>(laz::kTableOffsetBytes), {{0, Mark::ChunkTable}});
+    layout.conversions = plan.conversions;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const Conversion* convert = layout.conversions[i] ? &*layout.conversions[i] : nullptr;
         switch (plan.coding[i]) {
             case Coding::Copy:
                 layout.add_points(i, inputs[i]);
                 break;
             case Coding::Decode:
-                layout.add_to_run(i, inputs[i], false);
+            case Coding::Rewrite:
+                layout.add_to_run(i, inputs[i], false, convert);
                 break;
             case Coding::Encode:
+                layout.add_to_run(i, inputs[i], true, convert);
+                break;
             case Coding::Reencode:
-                layout.add_to_run(i, inputs[i], true);
+                layout.add_to_run(i, inputs[i], true, convert, !plan.runs_across_inputs);
+                break;
+            case Coding::Shift:
+                layout.add_shifted(i, inputs[i], plan.shifts[i]);
                 break;
         }
     }
@@ -227,9 +259,16 @@ OutputLayout extended_layout(const MergeJob& job, const CodingPlan& plan) {
         first_evlr = false;
     }
 
+    counts.scale = plan.grid.scale;
+    counts.offset = plan.grid.offset;
     Piece& head = layout.pieces.front();
-    head.bytes = merged_header(inputs, counts);
+    head.bytes = merged_header(inputs, plan, counts, layout.kept_box);
+    layout.scale = plan.grid.scale;
+    layout.offset = plan.grid.offset;
     if (first.minor >= 4) head.patches.push_back({header::kEvlrStart.offset, Mark::FirstEvlr});
+    bool converted = false;
+    for (const std::optional<Conversion>& c : plan.conversions) converted |= c.has_value();
+    if (converted) head.patches.push_back({header::kBox.offset, Mark::None, true});
     return layout;
 }
 

@@ -7,7 +7,9 @@
 // has to know which kind of merge made them.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "coding_plan.hpp"
@@ -19,11 +21,14 @@ namespace quillet {
 // A place in the output that a patch may name: the output offset of the piece so marked.
 enum class Mark { None, ChunkTable, FirstEvlr };
 
-// A u64 at `at` within a piece's bytes, set at the end to the output offset of the piece
-// marked `offset_of` (0 when no piece is so marked).
+// A field within a piece's bytes, set once everything is written: a u64 at `at`, the output
+// offset of the piece marked `offset_of` (0 when no piece is so marked); or, for `box`, the
+// header's six box fields at `at`, enclosing the inputs that keep their boxes and the converted
+// points of the others.
 struct Patch {
     std::size_t at = 0;
     Mark offset_of = Mark::None;
+    bool box = false;
 };
 
 // One input's points in a run: its LAS records, or its LAZ chunks (`chunks` not empty), decoded.
@@ -31,6 +36,7 @@ struct Source {
     std::size_t input = 0;
     Region from;                            // its point records, or its chunks back to back
     std::vector<korvane::LazChunk> chunks;  // LAZ: its chunks, in order
+    const Conversion* convert = nullptr;    // onto the output's grid, when it is off it
 };
 
 struct Piece {
@@ -38,6 +44,7 @@ struct Piece {
         Bytes,       // `bytes`, then `patches` into them
         Copy,        // the stretch `from` of input `input`, byte for byte
         Run,         // the records of `sources` in order, encoded in chunks when `encode`
+        Shift,       // the chunks of input `input`, each first point's raw X, Y, Z + `shift`
         ChunkTable,  // a chunk table listing every chunk written before it
     };
     Kind kind = Kind::Bytes;
@@ -48,16 +55,24 @@ struct Piece {
     bool points = false;                    // Copy: the input's point records or chunks
     std::vector<korvane::LazChunk> chunks;  // Copy: the LAZ chunks it holds, in order
     std::vector<Source> sources;            // Run
-    // Run: the records go into chunks of kEncodedChunkPoints, across the sources' boundaries;
-    // otherwise they are written as they are (LAZ sources decoded into a LAS output).
+    // Run: the records go into chunks of kEncodedChunkPoints, across the sources' boundaries,
+    // or with `keep_chunks` one chunk for each chunk of its one LAZ source; otherwise they are
+    // written as they are (LAZ sources decoded into a LAS output, LAS records rewritten).
     bool encode = false;
-    bool variable_chunks = false;  // ChunkTable: whether it lists point counts
+    bool keep_chunks = false;
+    std::array<std::int64_t, kAxes> shift{};  // Shift
+    bool variable_chunks = false;             // ChunkTable: whether it lists point counts
     Mark mark = Mark::None;
 };
 
 struct OutputLayout {
     std::vector<Piece> pieces;
-    korvane::laz::LaszipRecord encoding;  // what runs encode with
+    korvane::laz::LaszipRecord encoding;                 // what runs encode with
+    std::vector<std::optional<Conversion>> conversions;  // per input, which sources point to
+    // The output's grid, and the box of the inputs that keep theirs (none when every input with
+    // points is converted): what a box patch starts from.
+    std::array<double, kAxes> scale{}, offset{};
+    std::optional<std::array<double, 6>> kept_box;  // MaxX MinX MaxY MinY MaxZ MinZ
 
     void add_bytes(std::vector<std::byte> bytes, std::vector<Patch> patches = {});
     // A stretch of an input; unless marked, it joins the previous piece when that copies the
@@ -65,8 +80,11 @@ struct OutputLayout {
     void add_copy(std::size_t input, Region from, Mark mark = Mark::None);
     void add_points(std::size_t input, const InputDescription& d);
     // Adds an input's points to the run that the last piece is, when it is one of the same kind
-    // (encoded or not), or starts one.
-    void add_to_run(std::size_t input, const InputDescription& d, bool encode);
+    // (encoded or not, and not keeping chunks), or starts one.
+    void add_to_run(std::size_t input, const InputDescription& d, bool encode,
+                    const Conversion* convert, bool keep_chunks = false);
+    void add_shifted(std::size_t input, const InputDescription& d,
+                     const std::array<std::int64_t, kAxes>& shift);
     void add_chunk_table(bool variable);
 };
 

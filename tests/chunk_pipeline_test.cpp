@@ -130,7 +130,10 @@ TEST(ChunkPipeline, WorkInFlightIsBounded) {
         EXPECT_TRUE(pipeline.full());
         EXPECT_EQ(pipeline.take().points, 1u);
         EXPECT_FALSE(pipeline.full());
-        pipeline.give_done({true, Bytes(3), 7});
+        ChunkResult done;
+        done.bytes = Bytes(3);
+        done.points = 7;
+        pipeline.give_done(std::move(done));
         std::vector<std::uint32_t> points;
         while (!pipeline.empty()) points.push_back(pipeline.take().points);
         ASSERT_EQ(points.size(), 2 * threads);

@@ -197,10 +197,15 @@ TEST(ExtendedMerge, Refusals) {
          "\nPoint format of b.las is 7; the first file, a.las, has 6\n"},
         {"record lengths differ", none, [](LasFile& f) { f = extended(4, 6, 10, 2); },
          "\nRecord length of b.las is 32; the first file, a.las, has 30\n"},
-        {"scales differ", none, [](LasFile& f) { f.header.YScaleFactor = 0.001; },
-         "\nYScaleFactor of b.las is 0.001; the first file, a.las, has 0.01\n"},
-        {"offsets differ", none, [](LasFile& f) { f.header.ZOffset = 0.1 + 0.2; },
-         "\nZOffset of b.las is 0.30000000000000004; the first file, a.las, has 0\n"},
+        // Grids that differ merge when no point moves; these would move points.
+        {"a scale that is not a whole multiple", none,
+         [](LasFile& f) { f.header.YScaleFactor = 0.004; },
+         "\nYScaleFactor of a.las is 0.01, which is not a whole multiple of the output's 0.004: "
+         "its points would move by up to 177 (--rescale rounds them)\n"},
+        {"an offset that is not a whole number of steps", none,
+         [](LasFile& f) { f.header.ZOffset = 0.1 + 0.2 + 0.005; },
+         "\nZOffset of b.las is 0.30500000000000005, which is not a whole number of the output's "
+         "steps of 0.01 from 0: its points would move by 0.005 (--rescale rounds them)\n"},
         {"GPS time types differ", none, [](LasFile& f) { f.header.GlobalEncoding = 0; },
          "\nGPS time of b.las is GPS week time; the first file, a.las, has adjusted standard "
          "time\n"},

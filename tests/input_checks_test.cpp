@@ -1,10 +1,11 @@
 // The header consistency phase on its own: the record length check, which the command line
 // cannot reach (files of one LAS type code always share their record length), and the order in
 // which the fields are compared.
+#include "input_checks.hpp"
+
 #include <gtest/gtest.h>
 
 #include "captured_output.hpp"
-#include "input_checks.hpp"
 #include "merge_fixture.hpp"
 
 namespace {

@@ -271,6 +271,9 @@ TEST_F(LazMerge, Refusals) {
     ScratchDir dir;
     lassynth::LasFile las = lassynth::make_las(1, 1, lassynth::random_points(5, 1));
     las.write(dir / "a.las");
+    lassynth::LasFile off = las;
+    off.header.XOffset = 0.0001;
+    off.write(dir / "off.las");
     las.header.PointDataFormatID |= 0x80;
     las.write(dir / "fake.laz");
     Bytes short_copc = copc.bytes;
@@ -284,9 +287,12 @@ TEST_F(LazMerge, Refusals) {
     };
     const std::string lone = kSamples + "lone-star-split-1.laz";
     const Listed listed[] = {
-        // LAS and LAZ inputs mix, but must still share a grid.
-        {"a.las lone.laz", "m.las",
-         "\nXScaleFactor of lone.laz is 0.00025; the first file, a.las, has 0.01\n"},
+        // LAS and LAZ inputs mix, on grids that hold each other's points without moving them.
+        {"off.las lone.laz", "m.las",
+         "\nWARNING: The coordinate reference system records of lone.laz differ from those of the "
+         "first file, off.las; the merged file keeps the first file's\n"
+         "\nXOffset of lone.laz is 515396, which is not a whole number of the output's steps of "
+         "0.00025 from 0.0001: its points would move by 0.0001 (--rescale rounds them)\n"},
         {"fake.laz", "m.laz",
          "\nfake.laz is compressed (point format byte 129) but holds no LASzip record\n"},
         {"copc.laz", "m.laz",
