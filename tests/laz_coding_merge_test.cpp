@@ -15,11 +15,13 @@
 #include "laz_decoder.hpp"
 #include "laz_sample.hpp"
 #include "merge_fixture.hpp"
+#include "point_records.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::byte>;
 using testing_support::ChildResult;
+using testing_support::records_of;
 using testing_support::ScratchDir;
 
 const std::string kSamples = std::string(SAMPLES_DIR) + "/";
@@ -36,27 +38,8 @@ void put(Bytes& b, std::size_t at, T v) {
     std::memcpy(b.data() + at, &v, sizeof v);
 }
 
-bool is_laz(const Bytes& b) {
-    return (std::to_integer<int>(b[104]) & 0xC0) != 0;
-}
-
 std::uint64_t point_count(const Bytes& b) {
     return b[25] == std::byte{4} ? get<std::uint64_t>(b, 247) : get<std::uint32_t>(b, 107);
-}
-
-// The records a file holds, as an independent reader gives them: a LAS file's own bytes, or
-// what laz-perf decodes from a LAZ file.
-Bytes records_of(const std::string& path) {
-    const Bytes b = lassynth::read_bytes(path);
-    if (!is_laz(b)) {
-        const std::size_t from = get<std::uint32_t>(b, 96);
-        const std::size_t n = point_count(b) * get<std::uint16_t>(b, 105);
-        return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + n));
-    }
-    std::string error;
-    std::optional<Bytes> r = testing_support::decode_laz_records(path, error);
-    EXPECT_TRUE(r) << path << ": " << error;
-    return r.value_or(Bytes{});
 }
 
 // What the output's header and LASzip record say, read here field by field.
