@@ -21,6 +21,11 @@ SymbolModel::SymbolModel(std::uint32_t symbols) : counts_(symbols), low_(symbols
 }
 
 void SymbolModel::reset() {
+    // A model that has counted no symbol since its last reset is still in that state: codecs
+    // reset every model at each chunk, and most models see nothing in a chunk of a few points.
+    // (After the first update total_ exceeds the symbol count for good, and every symbol counted
+    // lowers the countdown, so this holds only for an untouched model.)
+    if (total_ == symbols() && cycle_ == (symbols() + 6) / 2 && countdown_ == cycle_) return;
     std::fill(counts_.begin(), counts_.end(), 1u);
     total_ = 0;
     cycle_ = symbols();
