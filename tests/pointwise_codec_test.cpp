@@ -158,6 +158,8 @@ TEST(PointwiseCodec, GeneratedRecordsComeBackFromLazperf) {
         {1, 3, RecordCorner::Everything, {4'000}},
         {2, 27, RecordCorner::Everything, {4'000, 1}},
         {3, 5, RecordCorner::Everything, {50'000, 1}},
+        // Many small chunks: the models a chunk used are reset for the next, the others kept.
+        {3, 2, RecordCorner::Everything, std::vector<std::uint32_t>(300, 16)},
     };
     for (const auto& c : cases) {
         const std::string name = "format " + std::to_string(c.format) + " + " +
