@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "laz/arithmetic_encoder.hpp"
+#include "laz/integer_compressor.hpp"
 #include "laz/pointwise_chunk.hpp"
 #include "laz_decoder.hpp"
 #include "laz_sample.hpp"
@@ -156,6 +158,8 @@ TEST(PointwiseCodec, GeneratedRecordsComeBackFromLazperf) {
         {1, 3, RecordCorner::Everything, {4'000}},
         {2, 27, RecordCorner::Everything, {4'000, 1}},
         {3, 5, RecordCorner::Everything, {50'000, 1}},
+        // Many small chunks: the models a chunk used are reset for the next, the others kept.
+        {3, 2, RecordCorner::Everything, std::vector<std::uint32_t>(300, 16)},
     };
     for (const auto& c : cases) {
         const std::string name = "format " + std::to_string(c.format) + " + " +
@@ -240,6 +244,7 @@ TEST(PointwiseCodec, DamagedChunksAreRefusedWithoutReadingPastThem) {
         {"zeros", Bytes(good.size(), std::byte{0}), points, AnyOutcome},
         {"0xFF bytes", Bytes(good.size(), std::byte{0xFF}), points, AnyOutcome},
         {"one point of a longer chunk", good, 1, AnyOutcome},
+        {"no points", good, 0, AnyOutcome},
     };
     PointwiseChunkDecoder decoder(items);
     for (const auto& c : cases) {
@@ -278,6 +283,65 @@ TEST(PointwiseCodec, DamagedChunksAreRefusedWithoutReadingPastThem) {
     EXPECT_FALSE(decoder.decode(std::span(out).first(length + 1)));
     ASSERT_TRUE(decoder.begin(good, points));
     EXPECT_FALSE(decoder.decode(out));
+}
+
+// A GPS time that switches sequence twice is what no writer codes (a writer switches only to a
+// sequence where the time is near, and codes it there): the chunk is damaged, not followed round
+// the sequences for as long as the bytes say so. The stream is built by hand from the coder's
+// parts: a second record of format 1 whose POINT10 fields repeat the first, then two switches.
+TEST(PointwiseCodec, GpsTimeSwitchingSequenceTwiceIsDamaged) {
+    using korvane::laz::ArithmeticEncoder;
+    using korvane::laz::IntegerCompressor;
+    using korvane::laz::SymbolModel;
+    Bytes first(28, std::byte{0});
+    first[14] = std::byte{0x09};  // return 1 of 1: one-return contexts
+    first[27] = std::byte{0x41};  // a GPS time of 2^17, not +0.0
+    ArithmeticEncoder enc;
+    SymbolModel changed(64);
+    IntegerCompressor dx(32, 2), dy(32, 22), z(32, 20);
+    SymbolModel zero_diff(6);
+    enc.encode_symbol(changed, 0);
+    dx.compress(enc, 0, 0, 1);
+    dy.compress(enc, 0, 0, 1);
+    z.compress(enc, 0, 0, 1);
+    constexpr std::uint32_t kSwitchOne = 3;
+    enc.encode_symbol(zero_diff, kSwitchOne);
+    enc.encode_symbol(zero_diff, kSwitchOne);
+    const std::vector<std::byte>& coded = enc.finish();
+    Bytes chunk = first;
+    chunk.insert(chunk.end(), coded.begin(), coded.end());
+
+    PointwiseChunkDecoder decoder(korvane::laz::standard_items(1, 0));
+    ASSERT_TRUE(decoder.begin(chunk, 2));
+    Bytes out(2 * 28);
+    EXPECT_FALSE(decoder.decode(out));
+    // With one switch the same start is a time of the sequence switched to: +0.0, its start. So
+    // laz-perf decodes it too.
+    ArithmeticEncoder once;
+    SymbolModel changed1(64), zero_diff1(6);
+    IntegerCompressor dx1(32, 2), dy1(32, 22), z1(32, 20);
+    once.encode_symbol(changed1, 0);
+    dx1.compress(once, 0, 0, 1);
+    dy1.compress(once, 0, 0, 1);
+    z1.compress(once, 0, 0, 1);
+    once.encode_symbol(zero_diff1, kSwitchOne);
+    constexpr std::uint32_t kUnchanged = 0;
+    once.encode_symbol(zero_diff1, kUnchanged);
+    const std::vector<std::byte>& coded1 = once.finish();
+    Bytes chunk1 = first;
+    chunk1.insert(chunk1.end(), coded1.begin(), coded1.end());
+    ASSERT_TRUE(decoder.begin(chunk1, 2));
+    ASSERT_TRUE(decoder.decode(out));
+    Bytes expected = first;
+    expected.insert(expected.end(), first.begin(), first.begin() + 20);
+    expected.resize(2 * 28, std::byte{0});
+    EXPECT_TRUE(out == expected) << first_difference(out, expected, 28);
+    if (!testing_support::laz_decoder_unavailable().empty()) return;
+    std::string error;
+    const std::vector<CodedChunk> chunks = {{2, chunk1}};
+    const auto theirs = testing_support::decode_laz_chunks(1, 28, chunks, error);
+    ASSERT_TRUE(theirs) << error;
+    EXPECT_TRUE(*theirs == expected) << first_difference(*theirs, expected, 28);
 }
 
 TEST(PointwiseCodec, UnsupportedItems) {

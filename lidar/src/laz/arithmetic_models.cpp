@@ -21,6 +21,12 @@ void SymbolModel::start() {
         table_shift_ = kSymbolLengthShift - bits;
         table_last_ = 1u << bits;
         table_.resize(table_last_ + 2);
+    } else if (total_ == n && cycle_ == (n + 6) / 2 && countdown_ == cycle_) {
+        // A model that has counted no symbol since it was last set up is still in that state
+        // (after the first update total_ exceeds the symbol count for good, and every symbol
+        // counted lowers the countdown): nothing to redo.
+        ready_ = true;
+        return;
     }
     std::fill(counts_.begin(), counts_.end(), 1u);
     total_ = 0;
