@@ -245,6 +245,22 @@ TEST(LayeredCodec, GeneratedRecordsComeBackFromLazperfAsTheyWentIn) {
         }
 
         const EncodedChunks encoded = encode_ours(items, records, c.chunk_sizes, c.batch);
+        if (r.constant) {
+            // Only XY and Z are written when nothing else changes.
+            const std::size_t layers = 9 +
+                                       (r.format == 8   ? 2
+                                        : r.format == 7 ? 1
+                                                        : 0) +
+                                       std::size_t{r.extra_bytes};
+            for (const Bytes& chunk : encoded.bytes) {
+                ASSERT_GE(chunk.size(), length + 4 + 4 * layers);
+                for (std::size_t i = 2; i < layers; ++i) {
+                    std::uint32_t size = 0;
+                    std::memcpy(&size, chunk.data() + length + 4 + 4 * i, 4);
+                    EXPECT_EQ(size, 0u) << "layer " << i;
+                }
+            }
+        }
         std::string error;
         const auto theirs = testing_support::decode_laz_chunks(
             r.format, static_cast<std::uint16_t>(length), encoded.chunks, error);

@@ -138,6 +138,12 @@ std::vector<std::byte> make_extended_records(const ExtendedRecordRecipe& r) {
             tour = (tour + 1) % std::size(kChannelTour);
             channel = kChannelTour[tour];
         }
+        if (r.gps_jumps && i % 1000 >= 500 && i % 1000 < 503) {
+            // A new time sequence, a step of 1 in the times' bits, then one of 2^31 - 1: a
+            // multiple of the last step past int32.
+            const std::uint64_t steps[] = {std::uint64_t{1} << 40, 1, 0x7FFFFFFF};
+            gps = std::bit_cast<double>(std::bit_cast<std::uint64_t>(gps) + steps[i % 1000 - 500]);
+        }
         double time = gps;
         if (r.negative_zero_times && i % 50 >= 20 && i % 50 < 24) time = i % 50 == 20 ? 0.0 : -0.0;
 
@@ -167,6 +173,8 @@ std::vector<std::byte> make_extended_records(const ExtendedRecordRecipe& r) {
                 if (r.grey_stretches && !grey && chance(rng, 0.3))
                     green = red;  // only blue differs
             }
+            // A constant colour has a layer of its own unless it is grey.
+            if (r.constant) green = blue = red;
             put(out, at + 30, red);
             put(out, at + 32, green);
             put(out, at + 34, blue);

@@ -19,7 +19,8 @@ struct ExtendedRecordRecipe {
     // GPS times that jump forward and back by more than 32 bits of their integer form, go back
     // to earlier time sequences, repeat, and are NaN now and then.
     bool gps_jumps = false;
-    // Every field but X, Y and Z the same in every record, so that only XY and Z have layers.
+    // Every field but X, Y, Z and the returns the same in every record (the colour grey), so
+    // that only XY and Z have layers.
     bool constant = false;
     // Return numbers and counts anywhere in 0-15, numbers above counts included.
     bool any_returns = false;
