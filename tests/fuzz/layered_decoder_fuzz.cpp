@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "fuzz_support.hpp"
@@ -20,6 +22,22 @@
 namespace {
 
 using Bytes = std::vector<std::byte>;
+
+// One decoder and encoder per item list, kept from input to input: building a coder's models
+// costs far more than a chunk, and a kept coder shows that nothing leaks from chunk to chunk.
+struct Coders {
+    explicit Coders(std::span<const korvane::laz::LaszipItem> items)
+        : decoder(items), encoder(items) {}
+    korvane::laz::LayeredChunkDecoder decoder;
+    korvane::laz::LayeredChunkEncoder encoder;
+};
+
+Coders& coders(std::uint8_t format, std::uint16_t extra) {
+    static std::map<std::pair<std::uint8_t, std::uint16_t>, std::unique_ptr<Coders>> kept;
+    auto& c = kept[{format, extra}];
+    if (!c) c = std::make_unique<Coders>(korvane::laz::standard_items(format, extra));
+    return *c;
+}
 
 void decode_all(korvane::laz::LayeredChunkDecoder& decoder, std::span<const std::byte> chunk,
                 std::uint32_t points, std::size_t piece) {
@@ -52,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto extra = static_cast<std::uint16_t>((data[0] / 3) % 5);
     const bool encoded = (data[0] & 0x80) != 0;
     const std::size_t piece = 1 + data[3] % 64;
-    const auto items = korvane::laz::standard_items(format, extra);
-    korvane::laz::LayeredChunkDecoder decoder(items);
+    Coders& kept = coders(format, extra);
+    korvane::laz::LayeredChunkDecoder& decoder = kept.decoder;
     const std::span<const std::byte> rest(reinterpret_cast<const std::byte*>(data) + 4, size - 4);
 
     if (!encoded) {
@@ -69,9 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t flips = std::min<std::size_t>(data[2] % 8, rest.size() / 2);
     const std::span<const std::byte> damage = rest.last(2 * flips);
     const std::span<const std::byte> records = rest.first(rest.size() - 2 * flips);
-    korvane::laz::LayeredChunkEncoder encoder(items);
+    korvane::laz::LayeredChunkEncoder& encoder = kept.encoder;
     const std::size_t length = encoder.record_length();
     if (records.size() < length) return 0;
+    encoder.begin();
     encoder.encode(records);
     const auto bytes = encoder.finish();
     Bytes chunk(bytes.begin(), bytes.end());

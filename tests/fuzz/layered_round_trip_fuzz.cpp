@@ -9,11 +9,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz_support.hpp"
 #include "laz/laszip_record.hpp"
 #include "laz/layered_chunk.hpp"
+
+namespace {
+
+// One encoder and decoder per item list, kept from input to input: building a coder's models
+// costs far more than a chunk, and a kept coder shows that nothing leaks from chunk to chunk.
+struct Coders {
+    explicit Coders(std::span<const korvane::laz::LaszipItem> items)
+        : encoder(items), decoder(items) {}
+    korvane::laz::LayeredChunkEncoder encoder;
+    korvane::laz::LayeredChunkDecoder decoder;
+};
+
+Coders& coders(std::uint8_t format, std::uint16_t extra) {
+    static std::map<std::pair<std::uint8_t, std::uint16_t>, std::unique_ptr<Coders>> kept;
+    auto& c = kept[{format, extra}];
+    if (!c) c = std::make_unique<Coders>(korvane::laz::standard_items(format, extra));
+    return *c;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
@@ -21,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto extra = static_cast<std::uint16_t>((data[0] / 3) % 7);
     const std::size_t chunk_points = data[1] == 255 ? 50000 : 1 + data[1];
     const std::size_t batch = 1 + data[2] % 16;
-    const auto items = korvane::laz::standard_items(format, extra);
-    korvane::laz::LayeredChunkEncoder encoder(items);
-    korvane::laz::LayeredChunkDecoder decoder(items);
+    Coders& kept = coders(format, extra);
+    korvane::laz::LayeredChunkEncoder& encoder = kept.encoder;
+    korvane::laz::LayeredChunkDecoder& decoder = kept.decoder;
     const std::size_t length = encoder.record_length();
     const std::size_t count = (size - 3) / length;
     if (count == 0) return 0;
