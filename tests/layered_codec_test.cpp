@@ -456,33 +456,45 @@ TEST(LayeredCodec, DamagedChunksAreRefusedWithoutReadingPastThem) {
 }
 
 TEST(LayeredCodec, DecodeRefusesMoreRecordsThanRemainOrPartialRecords) {
-    const auto items = korvane::laz::standard_items(7, 0);
-    const testing_support::ExtendedRecordRecipe recipe{.format = 7, .points = 50, .seed = 31};
-    const Bytes records = testing_support::make_extended_records(recipe);
-    const EncodedChunks encoded = encode_ours(items, records, {50}, 50);
-    LayeredChunkDecoder decoder(items);
-    ASSERT_EQ(decoder.record_length(), 36u);
+    REQUIRE_LAZPERF();
+    std::string error;
+    const auto sample =
+        testing_support::load_laz_sample(std::string(SAMPLES_DIR) + "/append-bug.laz", error);
+    ASSERT_TRUE(sample) << error;
+    const CodedChunk& chunk = sample->chunks.at(0);
+    const auto theirs = testing_support::decode_laz_chunks(8, 41, std::span(&chunk, 1), error);
+    ASSERT_TRUE(theirs) << error;
+    const std::size_t n = chunk.points;
+    LayeredChunkDecoder decoder(sample->laszip.items);
+    ASSERT_EQ(decoder.record_length(), 41u);
     const struct {
         const char* name;
-        std::size_t first_bytes;  // the first call's buffer
+        std::size_t first;  // records asked for first, then all the rest
+        std::size_t extra_bytes;
         bool first_ok;
-        std::size_t remaining_after;
     } cases[] = {
-        {"51 records of 50", 51 * 36, false, 50},
-        {"a record and a half", 54, false, 50},
-        {"no record", 0, true, 50},
-        {"all 50", 50 * 36, true, 0},
-        {"49, then the last", 49 * 36, true, 1},
+        {"one record more than the chunk holds", n + 1, 0, false},
+        {"a record and a half", 1, 20, false},
+        {"no record", 0, 0, true},
+        {"all of them", n, 0, true},
+        {"all but the last, then the last", n - 1, 0, true},
+        {"the first alone, then the rest", 1, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(decoder.begin(encoded.chunks[0].bytes, 50));
-        Bytes out(c.first_bytes);
+        ASSERT_TRUE(decoder.begin(chunk.bytes, chunk.points));
+        Bytes out(c.first * 41 + c.extra_bytes);
         EXPECT_EQ(decoder.decode(out), c.first_ok);
-        EXPECT_EQ(decoder.remaining(), c.remaining_after);
-        if (c.first_ok) {
-            EXPECT_TRUE(std::equal(out.begin(), out.end(), records.begin()));
+        if (!c.first_ok) {
+            // A refused request decodes nothing: the chunk is still there to decode.
+            EXPECT_EQ(decoder.remaining(), n);
+            continue;
         }
+        EXPECT_EQ(decoder.remaining(), n - c.first);
+        out.resize(n * 41);
+        EXPECT_TRUE(decoder.decode(std::span(out).subspan(c.first * 41)));
+        EXPECT_EQ(decoder.remaining(), 0u);
+        EXPECT_TRUE(out == *theirs) << first_difference(out, *theirs, 41);
     }
 }
 
