@@ -92,6 +92,10 @@ Bytes las_twin_of(const std::string& laz_path, bool points = true) {
     put<std::uint32_t>(out, 96, static_cast<std::uint32_t>(out.size()));
     put<std::uint32_t>(out, 100, vlrs);
     out[104] = std::byte(std::to_integer<int>(z[104]) & 0x3F);
+    if (z[25] == std::byte{4}) {  // no EVLRs: the twin has none of the LAZ file's
+        put<std::uint64_t>(out, 235, 0);
+        put<std::uint32_t>(out, 243, 0);
+    }
     if (points) {
         const Bytes records = records_of(laz_path);
         out.insert(out.end(), records.begin(), records.end());
@@ -214,6 +218,28 @@ TEST_F(LazCoding, MergesThatDecodeAndEncode) {
          "m.laz",
          {"a.las: encoded", "b.las: encoded"},
          50000},
+        {"LAS 1.4 to LAZ, format 6, a run across both",
+         {tile("a.las", 4, 6, 40000, 12), tile("b.las", 4, 6, 30000, 13)},
+         "m.laz",
+         {"a.las: encoded", "b.las: encoded"},
+         50000},
+        {"LAS 1.4 to LAZ, format 7 with 2 extra bytes",
+         {tile("a.las", 4, 7, 3000, 14, 2), tile("b.las", 4, 7, 17, 15, 2)},
+         "m.laz",
+         {"a.las: encoded", "b.las: encoded"},
+         50000},
+        {"LAS 1.4 to LAZ, format 8, one point",
+         {tile("a.las", 4, 8, 1, 16), tile("b.las", 4, 8, 0, 17)},
+         "m.laz",
+         {"a.las: encoded", "b.las: encoded"},
+         50000},
+        {"LAZ of format 8 to LAS", {sample("append-bug.laz"), sample("append-bug.laz")},
+         "m.las", {"append-bug.laz: decoded", "append-bug.laz: decoded"}, 0},
+        {"cloud optimised LAZ, chunks of 16 points, to LAS",
+         {sample("1.2-with-color.copc.laz"), sample("1.2-with-color.copc.laz")},
+         "m.las",
+         {"1.2-with-color.copc.laz: decoded", "1.2-with-color.copc.laz: decoded"},
+         0},
         {"LAZ to LAS",
          {sample("lone-star-split-1.laz"), sample("lone-star-split-2.laz")},
          "m.las",
@@ -326,7 +352,8 @@ TEST_F(LazCoding, ReencodedChunksAreTheWritersBytes) {
     for (const char* name :
          {"lone-star-split-1.laz", "lone-star-split-2.laz", "lone-star-split-3.laz",
           "lone-star-split-4.laz", "autzen_trim.laz", "laszip-generated.laz",
-          "liblas-generated.laz", "simple.laz", "extra.laz"}) {
+          "liblas-generated.laz", "simple.laz", "extra.laz", "append-bug.laz",
+          "1_4_w_evlr.laz"}) {
         SCOPED_TRACE(name);
         std::string error;
         const std::optional<testing_support::LazSample> s =
@@ -373,6 +400,18 @@ Bytes with_chunk_cut_short(const testing_support::LazSample& s, std::size_t cut)
     return b;
 }
 
+// A layered (format 6-8) LAZ file whose chunk `chunk` stores one point more than its table says,
+// right after its first point.
+Bytes with_layered_count_changed(const std::string& path, std::size_t chunk) {
+    std::string error;
+    const testing_support::LazSample s = testing_support::load_laz_sample(path, error).value();
+    Bytes b = s.bytes;
+    const std::size_t at =
+        static_cast<std::size_t>(s.chunks[chunk].bytes.data() - s.bytes.data()) + s.record_length;
+    put<std::uint32_t>(b, at, get<std::uint32_t>(b, at) + 1);
+    return b;
+}
+
 TEST_F(LazCoding, Refusals) {
     const std::string lone = kSamples + "lone-star-split-1.laz";
     std::string error;
@@ -391,6 +430,12 @@ TEST_F(LazCoding, Refusals) {
          {{"a.laz", s->bytes}, {"b.laz", with_chunk_cut_short(*s, 1)}},
          "m.las",
          "\nChunk 2 of b.laz is damaged: it does not decode to the 50000 points its chunk table "
+         "states\n"},
+        {"layered chunks whose stored point count is not the table's",
+         {{"a.laz", lassynth::read_bytes(kSamples + "1.2-with-color.copc.laz")},
+          {"b.laz", with_layered_count_changed(kSamples + "1.2-with-color.copc.laz", 2)}},
+         "m.las",
+         "\nChunk 3 of b.laz is damaged: it does not decode to the 14 points its chunk table "
          "states\n"},
         {"an item Quillet does not decode",
          {{"a.laz", s->bytes}, {"b.laz", v1}},

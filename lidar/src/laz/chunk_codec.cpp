@@ -5,11 +5,14 @@
 namespace korvane::laz {
 namespace {
 
-std::variant<PointwiseChunkDecoder> decoder_for(const LaszipRecord& record) {
+// The coder of the record's compressor: point-wise chunks for formats 0-3, layered ones for 6-8.
+std::variant<PointwiseChunkDecoder, LayeredChunkDecoder> decoder_for(const LaszipRecord& record) {
+    if (record.compressor == kLayeredChunkedCompressor) return LayeredChunkDecoder(record.items);
     return PointwiseChunkDecoder(record.items);
 }
 
-std::variant<PointwiseChunkEncoder> encoder_for(const LaszipRecord& record) {
+std::variant<PointwiseChunkEncoder, LayeredChunkEncoder> encoder_for(const LaszipRecord& record) {
+    if (record.compressor == kLayeredChunkedCompressor) return LayeredChunkEncoder(record.items);
     return PointwiseChunkEncoder(record.items);
 }
 
@@ -18,6 +21,7 @@ std::variant<PointwiseChunkEncoder> encoder_for(const LaszipRecord& record) {
 std::optional<LaszipItem> unsupported_item(const LaszipRecord& record) {
     if (record.compressor == kPointwiseChunkedCompressor)
         return pointwise_unsupported_item(record.items);
+    if (record.compressor == kLayeredChunkedCompressor) return layered_unsupported_item(record.items);
     return record.items.empty() ? LaszipItem{} : record.items.front();
 }
 

@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "laszip_record.hpp"
+#include "layered_chunk.hpp"
 #include "pointwise_chunk.hpp"
 
 namespace korvane::laz {
@@ -44,7 +45,7 @@ class ChunkDecoder {
     std::uint32_t remaining() const;
 
   private:
-    std::variant<PointwiseChunkDecoder> coder_;
+    std::variant<PointwiseChunkDecoder, LayeredChunkDecoder> coder_;
 };
 
 class ChunkEncoder {
@@ -59,7 +60,7 @@ class ChunkEncoder {
     std::span<const std::byte> finish();  // the chunk's bytes, valid until the next begin()
 
   private:
-    std::variant<PointwiseChunkEncoder> coder_;
+    std::variant<PointwiseChunkEncoder, LayeredChunkEncoder> coder_;
 };
 
 }  // namespace korvane::laz
