@@ -25,61 +25,129 @@ class ChunkCoders {
             case ChunkWork::Kind::Decode:
                 return decode(work);
             case ChunkWork::Kind::Encode:
-                return encode(*work.record, work.bytes);
+                return encode(work);
             case ChunkWork::Kind::Convert:
-                return convert(std::move(work.bytes), *work.convert);
-            case ChunkWork::Kind::Transcode: {
-                ChunkResult decoded = decode(work);
-                if (!decoded.ok || decoded.extent.outside) return decoded;
-                ChunkResult r = encode(*work.encode_with, decoded.bytes);
-                r.extent = decoded.extent;
-                return r;
-            }
+                return convert(work);
+            case ChunkWork::Kind::Transcode:
+                return transcode(work);
         }
         return {};
     }
 
   private:
-    ChunkResult decode(const ChunkWork& work) {
-        laz::ChunkDecoder& decoder = decoders_.try_emplace(work.record, *work.record).first->second;
+    laz::ChunkDecoder& decoder(const laz::LaszipRecord& r) {
+        return decoders_.try_emplace(&r, r).first->second;
+    }
+    laz::ChunkEncoder& encoder(const laz::LaszipRecord& r) {
+        return encoders_.try_emplace(&r, r).first->second;
+    }
+
+    // Decodes one chunk of `bytes` at `at` into `into` (resized to its records); false when it
+    // is damaged.
+    bool decode_chunk(laz::ChunkDecoder& d, std::span<const std::byte> chunk, std::uint32_t points,
+                      std::vector<std::byte>& into, std::size_t into_at) {
+        into.resize(into_at + std::size_t{points} * d.record_length());
+        if (!d.begin(chunk, points)) return false;
+        for (std::size_t at = into_at; d.remaining() > 0;) {
+            const std::optional<std::size_t> n = d.decode(std::span(into).subspan(at));
+            if (!n || *n == 0) return false;
+            at += *n * d.record_length();
+        }
+        return true;
+    }
+
+    ChunkResult decode(ChunkWork& work) {
+        laz::ChunkDecoder& d = decoder(*work.record);
         ChunkResult r;
-        r.points = work.points;
-        r.bytes.resize(std::size_t{work.points} * decoder.record_length());
-        r.ok = decoder.begin(work.bytes, work.points);
-        for (std::size_t at = 0; r.ok && decoder.remaining() > 0;) {
-            const std::optional<std::size_t> n = decoder.decode(std::span(r.bytes).subspan(at));
-            r.ok = n && *n > 0;
-            if (r.ok) at += *n * decoder.record_length();
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        std::size_t at = 0;
+        for (std::size_t c = 0; c < work.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = work.chunks[c];
+            if (!decode_chunk(d, std::span(work.bytes).subspan(at, chunk.bytes), chunk.points,
+                              r.bytes, r.bytes.size())) {
+                r.ok = false;
+                r.failed_chunk = c;
+                break;
+            }
+            at += chunk.bytes;
         }
-        if (!r.ok) {
-            r.bytes.clear();
-            return r;
-        }
-        if (work.convert != nullptr) r.extent = convert_records(r.bytes, *work.convert);
+        if (r.ok && work.convert != nullptr) r.extent = convert_records(r.bytes, *work.convert);
+        r.spare = std::move(work.bytes);
         return r;
     }
 
-    ChunkResult encode(const laz::LaszipRecord& record, std::span<const std::byte> records) {
-        laz::ChunkEncoder& encoder = encoders_.try_emplace(&record, record).first->second;
-        encoder.begin();
-        encoder.encode(records);
+    // All the records as one chunk, or, when `chunks` lists their points, as those chunks.
+    ChunkResult encode(ChunkWork& work) {
+        laz::ChunkEncoder& e = encoder(*work.record);
         ChunkResult r;
-        r.points = encoder.points();
-        const std::span<const std::byte> chunk = encoder.finish();
-        r.bytes.assign(chunk.begin(), chunk.end());
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        auto one = [&](std::span<const std::byte> records) {
+            e.begin();
+            e.encode(records);
+            const std::span<const std::byte> chunk = e.finish();
+            r.bytes.insert(r.bytes.end(), chunk.begin(), chunk.end());
+            r.chunks.push_back({e.points(), static_cast<std::uint32_t>(chunk.size())});
+        };
+        if (work.chunks.empty()) {
+            one(work.bytes);
+        } else {
+            std::size_t at = 0;
+            for (const korvane::LazChunk& c : work.chunks) {
+                const std::size_t n = std::size_t{c.points} * e.record_length();
+                one(std::span(work.bytes).subspan(at, n));
+                at += n;
+            }
+        }
+        r.spare = std::move(work.bytes);
         return r;
     }
 
-    static ChunkResult convert(std::vector<std::byte> records, const Conversion& c) {
+    static ChunkResult convert(ChunkWork& work) {
         ChunkResult r;
-        r.extent = convert_records(records, c);
-        r.points = static_cast<std::uint32_t>(records.size() / c.record_length);
-        r.bytes = std::move(records);
+        r.extent = convert_records(work.bytes, *work.convert);
+        r.bytes = std::move(work.bytes);
+        r.spare = std::move(work.output);
+        return r;
+    }
+
+    ChunkResult transcode(ChunkWork& work) {
+        laz::ChunkDecoder& d = decoder(*work.record);
+        laz::ChunkEncoder& e = encoder(*work.encode_with);
+        ChunkResult r;
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        std::size_t at = 0;
+        std::uint64_t before = 0;
+        for (std::size_t c = 0; c < work.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = work.chunks[c];
+            if (!decode_chunk(d, std::span(work.bytes).subspan(at, chunk.bytes), chunk.points,
+                              records_, 0)) {
+                r.ok = false;
+                r.failed_chunk = c;
+                break;
+            }
+            at += chunk.bytes;
+            if (work.convert != nullptr) {
+                const ConvertedExtent x = convert_records(records_, *work.convert);
+                r.extent.add(x, before);
+                if (x.outside) break;
+            }
+            before += chunk.points;
+            e.begin();
+            e.encode(records_);
+            const std::span<const std::byte> coded = e.finish();
+            r.bytes.insert(r.bytes.end(), coded.begin(), coded.end());
+            r.chunks.push_back({chunk.points, static_cast<std::uint32_t>(coded.size())});
+        }
+        r.spare = std::move(work.bytes);
         return r;
     }
 
     std::map<const laz::LaszipRecord*, laz::ChunkDecoder> decoders_;
     std::map<const laz::LaszipRecord*, laz::ChunkEncoder> encoders_;
+    std::vector<std::byte> records_;  // Transcode: one chunk's records
 };
 
 namespace {

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "laz/chunk_table_coder.hpp"
 #include "laz/laszip_record.hpp"
 #include "point_conversion.hpp"
 
@@ -22,26 +23,33 @@ namespace quillet {
 
 struct ChunkWork {
     enum class Kind {
-        Decode,     // a chunk to records, converted when `convert` is set
-        Encode,     // records to a chunk
+        Decode,     // chunks to records, converted when `convert` is set
+        Encode,     // records to one chunk, or to the chunks of the points that `chunks` lists
         Convert,    // records onto the output's grid
-        Transcode,  // a chunk decoded, its records converted and encoded as one chunk again
+        Transcode,  // chunks decoded, their records converted, each encoded as one chunk again
     };
     Kind kind = Kind::Decode;
-    // The record that says how the chunk is coded, and for Transcode the output's; they outlive
-    // the pipeline, as does the conversion.
+    // The record that says how the chunks are coded, and for Transcode the output's; they
+    // outlive the pipeline, as does the conversion.
     const korvane::laz::LaszipRecord* record = nullptr;
-    std::vector<std::byte> bytes;  // Decode, Transcode: a compressed chunk. Otherwise records.
-    std::uint32_t points = 0;      // Decode, Transcode: the chunk's point count in its table
+    // Decode, Transcode: compressed chunks back to back, as `chunks` lists them (several small
+    // chunks go in one piece of work). Encode, Convert: whole records.
+    std::vector<std::byte> bytes;
+    std::vector<korvane::LazChunk> chunks;
     const Conversion* convert = nullptr;
     const korvane::laz::LaszipRecord* encode_with = nullptr;
+    // Storage for the result's bytes, which the result gives back: buffers are reused, not made
+    // anew for every piece of work.
+    std::vector<std::byte> output;
 };
 
 struct ChunkResult {
-    bool ok = true;                // false: the chunk does not decode to its points
-    std::vector<std::byte> bytes;  // records, or an encoded chunk (Encode, Transcode)
-    std::uint32_t points = 0;
-    ConvertedExtent extent;  // of converted records; a record outside the 32-bit range
+    bool ok = true;                // false: a chunk does not decode to its points
+    std::size_t failed_chunk = 0;  // when not ok: which of the work's chunks
+    std::vector<std::byte> bytes;  // records, or encoded chunks back to back (Encode, Transcode)
+    std::vector<korvane::LazChunk> chunks;  // Encode, Transcode: the chunks in `bytes`
+    ConvertedExtent extent;        // of converted records; a record outside the 32-bit range
+    std::vector<std::byte> spare;  // the work's other buffer, given back for reuse
 };
 
 // The number of threads that codes chunks by default: the cores this process may run on, at

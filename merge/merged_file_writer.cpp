@@ -239,10 +239,11 @@ class Writer {
 
     // What the oldest result in the pipeline is, and where it belongs.
     struct Pending {
-        enum class Kind { Decoded, Read, Encoded };
+        enum class Kind { Records, Chunks };  // records go on; encoded chunks are written
         Kind kind;
         std::size_t input = 0;
-        std::size_t chunk = 0;          // Decoded: its number in the input, from 0
+        const std::vector<korvane::LazChunk>* chunks = nullptr;  // of a decoded input
+        std::size_t first_chunk = 0;                             // among them, the work's first
         std::uint64_t first_point = 0;  // the input's first record in the work, from 0
     };
 
@@ -260,33 +261,40 @@ class Writer {
             ull{chunk + 1}, job_.names[input].c_str(), points);
     }
 
+    // A buffer for the next piece of work, one given back by an earlier one when there is one.
+    std::vector<std::byte> buffer() {
+        if (spare_.empty()) return {};
+        std::vector<std::byte> b = std::move(spare_.back());
+        spare_.pop_back();
+        b.clear();
+        return b;
+    }
+    void give_back(std::vector<std::byte> b) {
+        if (b.capacity() != 0 && spare_.size() < 4 * std::size_t{threads_} + 4)
+            spare_.push_back(std::move(b));
+    }
+
     // Gives work to the pipeline, first taking results while it is full.
     bool give(ChunkWork work, Pending pending) {
         while (pipeline_->full())
             if (!take()) return false;
+        work.output = buffer();
         pending_.push_back(pending);
         pipeline_->give(std::move(work));
         return true;
     }
 
-    bool give_done(std::vector<std::byte> records, std::size_t input) {
-        while (pipeline_->full())
-            if (!take()) return false;
-        pending_.push_back({Pending::Kind::Read, input, 0, 0});
-        ChunkResult done;
-        done.bytes = std::move(records);
-        pipeline_->give_done(std::move(done));
-        return true;
-    }
-
     // Takes the oldest result: records go on (written, or gathered into the next chunk to
-    // encode), encoded chunks are written. False after a message when a chunk is damaged.
+    // encode), encoded chunks are written. False after a message when a chunk is damaged or a
+    // converted point leaves the 32-bit range.
     bool take() {
         ChunkResult r = pipeline_->take();
         const Pending p = pending_.front();
         pending_.pop_front();
+        give_back(std::move(r.spare));
         if (!r.ok) {
-            print(out_, *damaged(p.input, p.chunk, r.points));
+            const std::size_t c = p.first_chunk + r.failed_chunk;
+            print(out_, *damaged(p.input, c, (*p.chunks)[c].points));
             return false;
         }
         if (r.extent.outside) {
@@ -294,27 +302,31 @@ class Writer {
             return false;
         }
         if (r.extent.any) extents_[p.input].add(r.extent, 0);
-        if (p.kind == Pending::Kind::Encoded) {
-            if (!write(r.bytes)) return false;
-            chunks_.push_back({r.points, static_cast<std::uint32_t>(r.bytes.size())});
-            return true;
-        }
-        return deliver(r.bytes);
+        const bool ok = p.kind == Pending::Kind::Chunks ? write_chunks(r) : deliver(r.bytes);
+        give_back(std::move(r.bytes));
+        return ok;
+    }
+
+    bool write_chunks(const ChunkResult& r) {
+        if (!write(r.bytes)) return false;
+        chunks_.insert(chunks_.end(), r.chunks.begin(), r.chunks.end());
+        return true;
     }
 
     // Records of a run, in order.
     bool deliver(std::span<const std::byte> records) {
         if (!encode_) return write(records);
-        const std::size_t chunk_bytes = std::size_t{kEncodedChunkPoints} * record_length_;
         while (!records.empty()) {
-            const std::size_t n = std::min(records.size(), chunk_bytes - gathered_.size());
+            const std::size_t n = std::min(records.size(), chunk_bytes() - gathered_.size());
             gathered_.insert(gathered_.end(), records.begin(),
                              records.begin() + static_cast<long>(n));
             records = records.subspan(n);
-            if (gathered_.size() == chunk_bytes) encode_gathered();
+            if (gathered_.size() == chunk_bytes()) encode_gathered();
         }
         return true;
     }
+
+    std::size_t chunk_bytes() const { return std::size_t{kEncodedChunkPoints} * record_length_; }
 
     // Gives the gathered records to be encoded. Never takes a result first: it is called while
     // records are being delivered, which must end before any later records come. The pipeline
@@ -325,9 +337,10 @@ class Writer {
         work.kind = ChunkWork::Kind::Encode;
         work.record = &layout_.encoding;
         work.bytes = std::move(gathered_);
-        gathered_ = {};
-        gathered_.reserve(std::size_t{kEncodedChunkPoints} * record_length_);
-        pending_.push_back({Pending::Kind::Encoded, 0, 0, 0});
+        work.output = buffer();
+        gathered_ = buffer();
+        gathered_.reserve(chunk_bytes());
+        pending_.push_back({Pending::Kind::Chunks});
         pipeline_->give(std::move(work));
     }
 
@@ -348,11 +361,12 @@ class Writer {
 
     // Chunks of more points than one piece of decoding yields are decoded here, in pieces, so
     // memory does not grow with them; the work given before them is taken first.
-    bool decode_here(const Source& s, std::size_t c, const korvane::LazChunk& chunk,
+    bool decode_here(const Source& s, std::size_t c, std::span<const std::byte> compressed,
                      std::uint64_t first_point) {
         if (!drain()) return false;
+        const korvane::LazChunk& chunk = s.chunks[c];
         korvane::laz::ChunkDecoder decoder(job_.inputs[s.input].laszip->record);
-        if (!decoder.begin(compressed_, chunk.points))
+        if (!decoder.begin(compressed, chunk.points))
             return fail_after(*damaged(s.input, c, chunk.points));
         records_.resize(korvane::laz::kMaxBytesPerCall);
         for (std::uint64_t point = first_point; decoder.remaining() > 0;) {
@@ -371,55 +385,90 @@ class Writer {
         return true;
     }
 
-    // The LAZ chunks of a source, each read here and decoded by the pipeline (converted, and
-    // when the run keeps chunks encoded again, there too).
+    // The LAZ chunks of a source, read here and decoded by the pipeline (converted, and when
+    // the run keeps chunks encoded again, there too). Small chunks go several to a piece of
+    // work, so that the pipeline's own cost stays small beside theirs.
     bool run_chunks(const Source& s, int fd) {
+        constexpr std::uint64_t kPointsPerWork = kEncodedChunkPoints;
         const korvane::laz::LaszipRecord& record = job_.inputs[s.input].laszip->record;
         std::uint64_t offset = s.from.offset;
         std::uint64_t first_point = 0;
-        for (std::size_t c = 0; c < s.chunks.size(); ++c) {
-            const korvane::LazChunk& chunk = s.chunks[c];
-            compressed_.resize(chunk.bytes);
-            if (auto problem = read_input(s.input, fd, compressed_, offset))
-                return fail_after(*problem);
-            offset += chunk.bytes;
-            if (chunk.points > korvane::laz::kMaxRecordsPerCall && !keep_chunks_) {
-                if (!decode_here(s, c, chunk, first_point)) return false;
-            } else {
-                ChunkWork work{keep_chunks_ ? ChunkWork::Kind::Transcode : ChunkWork::Kind::Decode,
-                               &record,
-                               compressed_,
-                               chunk.points,
-                               s.convert,
-                               &layout_.encoding};
-                const Pending::Kind kind =
-                    keep_chunks_ ? Pending::Kind::Encoded : Pending::Kind::Decoded;
-                if (!give(std::move(work), {kind, s.input, c, first_point})) return false;
+        for (std::size_t c = 0; c < s.chunks.size();) {
+            if (s.chunks[c].points > korvane::laz::kMaxRecordsPerCall && !keep_chunks_) {
+                compressed_.resize(s.chunks[c].bytes);
+                if (auto problem = read_input(s.input, fd, compressed_, offset))
+                    return fail_after(*problem);
+                if (!decode_here(s, c, compressed_, first_point)) return false;
+                offset += s.chunks[c].bytes;
+                first_point += s.chunks[c].points;
+                ++c;
+                continue;
             }
-            first_point += chunk.points;
+            // As many whole chunks as make up to kPointsPerWork points (one at least).
+            std::size_t end = c;
+            std::uint64_t points = 0, bytes = 0;
+            while (end < s.chunks.size() &&
+                   s.chunks[end].points <= korvane::laz::kMaxRecordsPerCall &&
+                   (end == c || points + s.chunks[end].points <= kPointsPerWork)) {
+                points += s.chunks[end].points;
+                bytes += s.chunks[end].bytes;
+                ++end;
+            }
+            ChunkWork work;
+            work.kind = keep_chunks_ ? ChunkWork::Kind::Transcode : ChunkWork::Kind::Decode;
+            work.record = &record;
+            work.convert = s.convert;
+            work.encode_with = &layout_.encoding;
+            work.bytes = buffer();
+            work.bytes.resize(static_cast<std::size_t>(bytes));
+            if (auto problem = read_input(s.input, fd, work.bytes, offset))
+                return fail_after(*problem);
+            work.chunks.assign(s.chunks.begin() + static_cast<long>(c),
+                               s.chunks.begin() + static_cast<long>(end));
+            const Pending pending{keep_chunks_ ? Pending::Kind::Chunks : Pending::Kind::Records,
+                                  s.input, &s.chunks, c, first_point};
+            if (!give(std::move(work), pending)) return false;
+            offset += bytes;
+            first_point += points;
+            c = end;
         }
         return true;
     }
 
-    // The records of a LAS source, read here in pieces, and converted by the pipeline when they
-    // are off the output's grid.
+    // The records of a LAS source, read here a chunk's worth at a time: straight into the next
+    // chunk to encode when they need no conversion, otherwise given to the pipeline to convert.
     bool run_records(const Source& s, int fd) {
-        const std::size_t batch = korvane::laz::kMaxBytesPerCall / record_length_ * record_length_;
+        const std::size_t batch = std::min(korvane::laz::kMaxBytesPerCall, chunk_bytes());
+        const bool straight = encode_ && s.convert == nullptr;
+        // Records read here must come after those still being decoded.
+        if (straight && !drain()) return false;
         for (std::uint64_t done = 0; done < s.from.length;) {
-            std::vector<std::byte> records(
-                static_cast<std::size_t>(std::min<std::uint64_t>(batch, s.from.length - done)));
-            if (auto problem = read_input(s.input, fd, records, s.from.offset + done))
-                return fail_after(*problem);
-            const std::uint64_t first_point = done / record_length_;
-            done += records.size();
-            if (s.convert == nullptr) {
-                if (!give_done(std::move(records), s.input)) return false;
+            const std::uint64_t left = s.from.length - done;
+            if (straight) {
+                while (pipeline_->full())
+                    if (!take()) return false;
+                const std::size_t at = gathered_.size();
+                const auto n =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(chunk_bytes() - at, left));
+                gathered_.resize(at + n);
+                if (auto problem = read_input(s.input, fd, std::span(gathered_).subspan(at),
+                                              s.from.offset + done))
+                    return fail_after(*problem);
+                done += n;
+                if (gathered_.size() == chunk_bytes()) encode_gathered();
                 continue;
             }
-            ChunkWork work{
-                ChunkWork::Kind::Convert, nullptr, std::move(records), 0, s.convert, nullptr};
-            if (!give(std::move(work), {Pending::Kind::Read, s.input, 0, first_point}))
-                return false;
+            ChunkWork work;
+            work.kind = ChunkWork::Kind::Convert;
+            work.convert = s.convert;
+            work.bytes = buffer();
+            work.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(batch, left)));
+            if (auto problem = read_input(s.input, fd, work.bytes, s.from.offset + done))
+                return fail_after(*problem);
+            const Pending pending{Pending::Kind::Records, s.input, nullptr, 0,
+                                  done / record_length_};
+            done += work.bytes.size();
+            if (!give(std::move(work), pending)) return false;
         }
         return true;
     }
@@ -502,6 +551,7 @@ class Writer {
     std::map<std::size_t, ConvertedExtent> extents_;  // by input: of its converted points
     std::size_t record_length_ = 0;                   // of its records
     std::vector<std::byte> gathered_;                 // records of the next chunk to encode
+    std::vector<std::vector<std::byte>> spare_;       // buffers given back, for the next work
 };
 
 }  // namespace
