@@ -82,6 +82,8 @@ TEST(CommandLine, OptionsOfTheExtendedMergeThatAreRefused) {
         {{"--threads", "2", "list.txt", "out.las"}, "\n--threads needs --extended\n"},
         {{"--threads=2", "list.txt", "out.laz"}, "\n--threads needs --extended\n"},
         {{"--fixed-chunks", "list.txt", "out.laz"}, "\n--fixed-chunks needs --extended\n"},
+        {{"--rescale", "list.txt", "out.las"}, "\n--rescale needs --extended\n"},
+        {{"--dry-run", "list.txt", "out.las"}, "\n--dry-run needs --extended\n"},
         {{"--extended", "--threads", "0", "list.txt", "out.laz"}, bad + "0\n"},
         {{"--extended", "--threads=65", "list.txt", "out.laz"}, bad + "65\n"},
         {{"--extended", "--threads", "two", "list.txt", "out.laz"}, bad + "two\n"},
