@@ -129,16 +129,8 @@ void expect_points_kept(const Bytes& output, const Bytes& out_records,
 
 ChildResult merge(const ScratchDir& dir, const std::vector<std::string>& names,
                   const std::string& output, std::vector<std::string> options = {}) {
-    std::string list;
-    for (const std::string& n : names) list += n + "\n";
-    dir.write_text("list.txt", list);
-    std::filesystem::remove(dir / output);
-    options.insert(options.begin(), "--extended");
-    options.push_back("list.txt");
-    options.push_back(output);
-    return testing_support::run_quillet_in(dir, options);
+    return testing_support::run_extended_merge(dir, names, output, std::move(options));
 }
-
 class GridMerge : public ::testing::Test {
   protected:
     void SetUp() override {

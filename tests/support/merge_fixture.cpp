@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace testing_support {
@@ -83,6 +84,18 @@ ChildResult run_quillet_in(const ScratchDir& dir, const std::vector<std::string>
     options.working_dir = dir.path();
     if (options.timeout_seconds == 0) options.timeout_seconds = 120;
     return run_quillet(args, options);
+}
+
+ChildResult run_extended_merge(const ScratchDir& dir, const std::vector<std::string>& names,
+                               const std::string& output, std::vector<std::string> options) {
+    std::string list;
+    for (const std::string& n : names) list += n + "\n";
+    dir.write_text("list.txt", list);
+    std::filesystem::remove(dir / output);
+    options.insert(options.begin(), "--extended");
+    options.push_back("list.txt");
+    options.push_back(output);
+    return run_quillet_in(dir, options);
 }
 
 void expect_refused(const ScratchDir& dir, const std::vector<std::string>& args,

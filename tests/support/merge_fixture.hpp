@@ -42,6 +42,11 @@ void write_sparse_las(const std::string& path, std::uint8_t minor, std::uint8_t 
 ChildResult run_quillet_in(const ScratchDir& dir, const std::vector<std::string>& args,
                            ChildOptions options = {});
 
+// Writes a list naming `names` (one per line) in `dir`, removes `output`, and runs
+// `Quillet --extended OPTIONS... list.txt OUTPUT` there.
+ChildResult run_extended_merge(const ScratchDir& dir, const std::vector<std::string>& names,
+                               const std::string& output, std::vector<std::string> options = {});
+
 // Expects a refused run: exit status 255 (not a signal), the banner and then exactly `message`
 // on standard output, and nothing written in `dir`.
 void expect_refused(const ScratchDir& dir, const std::vector<std::string>& args,
