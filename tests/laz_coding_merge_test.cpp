@@ -295,8 +295,12 @@ TEST_F(LazCoding, MergesThatDecodeAndEncode) {
         ASSERT_EQ(r.exit_status, 0) << r.out;
         EXPECT_TRUE(lassynth::read_bytes(dir_ / row.output) == single)
             << "2 threads wrote other bytes than 1";
-        std::string lines =
-            "\n" + std::to_string(names.size()) + " files to be merged into " + row.output + "\n";
+        // Appended piece by piece: GCC 12 at -O3 misreads "literal" + std::string.
+        std::string lines = "\n";
+        lines += std::to_string(names.size());
+        lines += " files to be merged into ";
+        lines += row.output;
+        lines += "\n";
         for (const std::string& l : row.coded) lines += l + "\n";
         EXPECT_NE(r.out.find(lines + "\r"), std::string::npos) << r.out;
 
