@@ -40,10 +40,14 @@ printf 'tile%s.laz\n' 1 2 3 4 5 6 >base.txt
 { cat base.txt; printf 'z7.laz\nz8.laz\n'; } >z.txt
 cat tile*.laz shift*.laz z*.laz >/dev/null  # into the page cache
 
+# Before each timed command: the outputs of earlier ones removed and on disk. The root file
+# system here is mounted with `discard`, whose trims of a removed file run after the commit that
+# sync waits for, so the wait after it covers them too.
 settle() {
     rm -f out-*
     sync
-    sleep 1
+    sleep 3
+    sync
 }
 time_cat() {  # LIST TIMES
     settle
