@@ -37,8 +37,9 @@ test-sanitize:
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE large
 
 # The tests of what runs on several threads (the chunk pipeline, the LAZ merges that decode and
-# encode on it, interrupts of a parallel merge) under ThreadSanitizer.
-TSAN_TESTS ?= ChunkPipeline|LazCoding|RunningMerge|LazMerge|CommandLine
+# encode on it, the merges of tiles on other grids, interrupts of a parallel merge) under
+# ThreadSanitizer.
+TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine
 test-tsan:
 	@$(ENSURE_DEPS) test
 	@$(LAZPERF)
