@@ -210,6 +210,12 @@ TEST_F(GridMerge, PointsKeepTheirCoordinates) {
           {"b.laz", [] { return laz_moved("append-bug.laz", {1000, -2000, 3000}); }}},
          "m.laz",
          {"", "shifted"}},
+        // Its raw X reaches 1.3e9, beyond the 2^30 steps within which a shift cannot wrap.
+        {"whole-step offsets of format 6 with EVLRs and a box beyond 2^30 steps: re-encoded",
+         {{"a.laz", [] { return lassynth::read_bytes(kSamples + "1_4_w_evlr.laz"); }},
+          {"b.laz", [] { return laz_moved("1_4_w_evlr.laz", {-500, 700, -900}); }}},
+         "m.laz",
+         {"", "re-encoded"}},
         {"rescale rounds a scale that is not a multiple",
          {{"a.las", [&] { return las_on_grid(0.002, here, middle, 800, 7); }},
           {"b.las", [&] { return las_on_grid(0.003, here, middle, 800, 8); }}},
