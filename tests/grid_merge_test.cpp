@@ -20,8 +20,8 @@ namespace {
 
 using Bytes = std::vector<std::byte>;
 using testing_support::ChildResult;
-using testing_support::GridHeader;
 using testing_support::grid_header_of;
+using testing_support::GridHeader;
 using testing_support::records_of;
 using testing_support::ScratchDir;
 
@@ -99,7 +99,8 @@ void expect_points_kept(const Bytes& output, const Bytes& out_records,
                 std::int32_t raw_in, raw_out;
                 std::memcpy(&raw_in, pin + 4 * a, 4);
                 std::memcpy(&raw_out, pout + 4 * a, 4);
-                const long double real_in = in.offset[a] + static_cast<long double>(in.scale[a]) * raw_in;
+                const long double real_in =
+                    in.offset[a] + static_cast<long double>(in.scale[a]) * raw_in;
                 const long double real_out =
                     out.offset[a] + static_cast<long double>(out.scale[a]) * raw_out;
                 const long double allowed =
@@ -171,14 +172,22 @@ TEST_F(GridMerge, PointsKeepTheirCoordinates) {
          "m.las",
          {"rewritten", ""}},
         {"a box the first offset cannot hold: the offset moves to the centre",
-         {{"a.las", [&] { return las_on_grid(0.001, {0, 0, 0}, {100, 100, 1}, 500, 5); }},
+         {{"a.las",
+           [&] {
+               return las_on_grid(0.001, {0, 0, 0}, {100, 100, 1}, 500, 5);
+           }},
           {"b.las",
-           [&] { return las_on_grid(0.001, {3000000, 0, 0}, {3000000, 100, 1}, 500, 6); }}},
+           [&] {
+               return las_on_grid(0.001, {3000000, 0, 0}, {3000000, 100, 1}, 500, 6);
+           }}},
          "m.las",
          {"rewritten", "rewritten"}},
         {"per-tile LAZ offsets, shifted without decoding",
          {{"a.laz", [] { return lassynth::read_bytes(kSamples + "lone-star-split-1.laz"); }},
-          {"b.laz", [] { return laz_moved("lone-star-split-2.laz", {100000, -200000, 0}); }}},
+          {"b.laz",
+           [] {
+               return laz_moved("lone-star-split-2.laz", {100000, -200000, 0});
+           }}},
          "m.laz",
          {"", "shifted"},
          {"--threads", "2"}},
@@ -197,23 +206,35 @@ TEST_F(GridMerge, PointsKeepTheirCoordinates) {
                std::copy(records.begin(), records.end(), las.begin() + 227);
                return las;
            }},
-          {"b.laz", [] { return laz_moved("lone-star-split-4.laz", {-10000, 1000, 0}); }}},
+          {"b.laz",
+           [] {
+               return laz_moved("lone-star-split-4.laz", {-10000, 1000, 0});
+           }}},
          "m.laz",
          {"encoded", "shifted"}},
         {"a Z offset of point-wise LAZ: re-encoded",
          {{"a.laz", [] { return lassynth::read_bytes(kSamples + "lone-star-split-1.laz"); }},
-          {"b.laz", [] { return laz_moved("lone-star-split-2.laz", {0, 0, 40000}); }}},
+          {"b.laz",
+           [] {
+               return laz_moved("lone-star-split-2.laz", {0, 0, 40000});
+           }}},
          "m.laz",
          {"", "re-encoded"}},
         {"a Z offset of layered LAZ: shifted",
          {{"a.laz", [] { return lassynth::read_bytes(kSamples + "append-bug.laz"); }},
-          {"b.laz", [] { return laz_moved("append-bug.laz", {1000, -2000, 3000}); }}},
+          {"b.laz",
+           [] {
+               return laz_moved("append-bug.laz", {1000, -2000, 3000});
+           }}},
          "m.laz",
          {"", "shifted"}},
         // Its raw X reaches 1.3e9, beyond the 2^30 steps within which a shift cannot wrap.
         {"whole-step offsets of format 6 with EVLRs and a box beyond 2^30 steps: re-encoded",
          {{"a.laz", [] { return lassynth::read_bytes(kSamples + "1_4_w_evlr.laz"); }},
-          {"b.laz", [] { return laz_moved("1_4_w_evlr.laz", {-500, 700, -900}); }}},
+          {"b.laz",
+           [] {
+               return laz_moved("1_4_w_evlr.laz", {-500, 700, -900});
+           }}},
          "m.laz",
          {"", "re-encoded"}},
         {"rescale rounds a scale that is not a multiple",
@@ -245,7 +266,8 @@ TEST_F(GridMerge, PointsKeepTheirCoordinates) {
                 const std::size_t end = r.out.find('\n', line + 1);
                 EXPECT_TRUE(line != std::string::npos &&
                             r.out.substr(0, end).ends_with(" " + action))
-                    << names[i] << " " << action << "\n" << r.out;
+                    << names[i] << " " << action << "\n"
+                    << r.out;
             }
         }
         EXPECT_NE(r.out.find("\nOutput grid: scale factors "), std::string::npos) << r.out;
@@ -283,8 +305,7 @@ TEST_F(GridMerge, RefusalsAndBoxesThatLie) {
          las_on_grid(0.01, {500000.004, 4000000, 0}, {500010, 4000010, 5}, 100, 2),
          "\nXOffset of b.las is 500000.004, which is not a whole number of the output's steps of "
          "0.01 from 500000: its points would move by 0.004 (--rescale rounds them)\n"},
-        {"a box no offset can fit",
-         las_on_grid(0.0001, here, {500010, 4000010, 5}, 10, 1),
+        {"a box no offset can fit", las_on_grid(0.0001, here, {500010, 4000010, 5}, 10, 1),
          las_on_grid(0.0001, {1100000, 4000000, 0}, {1100010, 4000010, 5}, 10, 2),
          "\nThe X coordinates of a.las ("},
     };
@@ -331,8 +352,9 @@ TEST_F(GridMerge, RefusalsAndBoxesThatLie) {
     r = testing_support::run_quillet_in(dir_, {"--extended", "list.txt", "m.laz"});
     EXPECT_EQ(r.exit_status, 255) << r.out;
     EXPECT_EQ(lassynth::read_bytes(dir_ / "m.laz").size(), 24u) << "the old output is kept";
-    EXPECT_TRUE(r.out.ends_with(" of b.laz lies outside its header box: on the output's grid it "
-                                "leaves the 32-bit range\n"))
+    EXPECT_TRUE(
+        r.out.ends_with(" of b.laz lies outside its header box: on the output's grid it "
+                        "leaves the 32-bit range\n"))
         << r.out;
 }
 
@@ -341,10 +363,11 @@ TEST_F(GridMerge, DryRunPrintsThePlanAndWritesNothing) {
     lassynth::write_bytes(dir_ / "b.laz", laz_moved("lone-star-split-2.laz", {100000, -200000, 0}));
     const ChildResult r = merge(dir_, {"a.laz", "b.laz"}, "m.laz", {"--dry-run"});
     EXPECT_EQ(r.exit_status, 0) << r.out;
-    EXPECT_TRUE(r.out.ends_with("\n2 files to be merged into m.laz\nOutput grid: scale factors "
-                                "0.00025 0.00025 0.00025, offsets 515396 4918348 2324\nb.laz: "
-                                "XOffset 515421 -> 515396 (X + 100000 steps), YOffset 4918298 -> "
-                                "4918348 (Y - 200000 steps), shifted\n"))
+    EXPECT_TRUE(
+        r.out.ends_with("\n2 files to be merged into m.laz\nOutput grid: scale factors "
+                        "0.00025 0.00025 0.00025, offsets 515396 4918348 2324\nb.laz: "
+                        "XOffset 515421 -> 515396 (X + 100000 steps), YOffset 4918298 -> "
+                        "4918348 (Y - 200000 steps), shifted\n"))
         << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir_ / "m.laz"));
     EXPECT_EQ(testing_support::list_dir(dir_.path()).size(), 3u);

@@ -225,8 +225,11 @@ TEST_F(LazCoding, MergesThatDecodeAndEncode) {
          "m.laz",
          {"a.las: encoded", "b.las: encoded"},
          50000},
-        {"LAZ of format 8 to LAS", {sample("append-bug.laz"), sample("append-bug.laz")},
-         "m.las", {"append-bug.laz: decoded", "append-bug.laz: decoded"}, 0},
+        {"LAZ of format 8 to LAS",
+         {sample("append-bug.laz"), sample("append-bug.laz")},
+         "m.las",
+         {"append-bug.laz: decoded", "append-bug.laz: decoded"},
+         0},
         {"cloud optimised LAZ, chunks of 16 points, to LAS",
          {sample("1.2-with-color.copc.laz"), sample("1.2-with-color.copc.laz")},
          "m.las",
@@ -348,8 +351,7 @@ TEST_F(LazCoding, ReencodedChunksAreTheWritersBytes) {
     for (const char* name :
          {"lone-star-split-1.laz", "lone-star-split-2.laz", "lone-star-split-3.laz",
           "lone-star-split-4.laz", "autzen_trim.laz", "laszip-generated.laz",
-          "liblas-generated.laz", "simple.laz", "extra.laz", "append-bug.laz",
-          "1_4_w_evlr.laz"}) {
+          "liblas-generated.laz", "simple.laz", "extra.laz", "append-bug.laz", "1_4_w_evlr.laz"}) {
         SCOPED_TRACE(name);
         std::string error;
         const std::optional<testing_support::LazSample> s =

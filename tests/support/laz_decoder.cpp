@@ -123,8 +123,8 @@ std::optional<std::vector<std::byte>> decode_laz_chunks(std::uint8_t format,
             return std::nullopt;
         }
     }
-    return run_decoder({kChunkScript, std::to_string(format), std::to_string(record_length), in, out},
-                       out, error);
+    return run_decoder(
+        {kChunkScript, std::to_string(format), std::to_string(record_length), in, out}, out, error);
 }
 
 }  // namespace testing_support

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "laz_decoder.hpp"
 #include "las_synth.hpp"
+#include "laz_decoder.hpp"
 
 namespace testing_support {
 namespace {

@@ -21,7 +21,8 @@ std::variant<PointwiseChunkEncoder, LayeredChunkEncoder> encoder_for(const Laszi
 std::optional<LaszipItem> unsupported_item(const LaszipRecord& record) {
     if (record.compressor == kPointwiseChunkedCompressor)
         return pointwise_unsupported_item(record.items);
-    if (record.compressor == kLayeredChunkedCompressor) return layered_unsupported_item(record.items);
+    if (record.compressor == kLayeredChunkedCompressor)
+        return layered_unsupported_item(record.items);
     return record.items.empty() ? LaszipItem{} : record.items.front();
 }
 

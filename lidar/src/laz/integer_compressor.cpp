@@ -13,12 +13,14 @@ IntegerCompressor::IntegerCompressor(std::uint32_t bits, std::uint32_t contexts,
         corr_range_ = range;
         if (corr_range_ == (1u << (corr_bits_ - 1))) --corr_bits_;
         corr_min_ = -static_cast<std::int32_t>(corr_range_ / 2);
-        corr_max_ = static_cast<std::int32_t>(corr_min_ + static_cast<std::int32_t>(corr_range_ - 1));
+        corr_max_ =
+            static_cast<std::int32_t>(corr_min_ + static_cast<std::int32_t>(corr_range_ - 1));
     } else if (bits != 0 && bits < 32) {
         corr_bits_ = bits;
         corr_range_ = 1u << bits;
         corr_min_ = -static_cast<std::int32_t>(corr_range_ / 2);
-        corr_max_ = static_cast<std::int32_t>(corr_min_ + static_cast<std::int32_t>(corr_range_ - 1));
+        corr_max_ =
+            static_cast<std::int32_t>(corr_min_ + static_cast<std::int32_t>(corr_range_ - 1));
     } else {
         corr_bits_ = 32;
         corr_range_ = 0;
