@@ -24,11 +24,14 @@ packages_of() {
     # cpack's DEB generator runs file on every installed file and dpkg-shlibdeps on the library.
     package) echo cmake make g++ file dpkg-dev ;;
     bench) echo cmake make g++ libbenchmark-dev ;;
+    # CI checks that the sources are formatted as .clang-format says.
+    format) echo clang-format ;;
     valgrind) echo valgrind ;;
-    # CI: the tests, the clang build, the fuzzers, the package and the benchmarks' library.
-    all) for t in test fuzz package bench; do packages_of "$t"; done ;;
+    # CI: the tests, the clang build, the fuzzers, the package, the benchmarks' library and the
+    # format check.
+    all) for t in test fuzz package bench format; do packages_of "$t"; done ;;
     *)
-        echo "install-deps: unknown target '$1' (all, demo, test, fuzz, package, bench, valgrind)" >&2
+        echo "install-deps: unknown target '$1' (all, demo, test, fuzz, package, bench, format, valgrind)" >&2
         return 2
         ;;
     esac
