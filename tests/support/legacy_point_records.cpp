@@ -42,8 +42,8 @@ std::uint64_t time_of(double t) {
 // The walk every corner starts from: pulses of 1-4 returns, one GPS time per pulse.
 class Walk {
   public:
-    explicit Walk(const LegacyRecordsSpec& spec) : rng_(spec.seed) {
-        p_.extra.resize(spec.extra_bytes);
+    explicit Walk(const LegacyRecordsRecipe& recipe) : rng_(recipe.seed) {
+        p_.extra.resize(recipe.extra_bytes);
         for (std::size_t i = 0; i < p_.extra.size(); ++i)
             p_.extra[i] = static_cast<std::uint8_t>(i * 37);
     }
@@ -300,16 +300,16 @@ std::size_t legacy_record_length(std::uint8_t format, std::uint16_t extra_bytes)
     return kBase[format & 3u] + extra_bytes;
 }
 
-std::vector<std::byte> legacy_point_records(const LegacyRecordsSpec& spec) {
-    const std::size_t length = legacy_record_length(spec.format, spec.extra_bytes);
-    const bool gps = spec.format == 1 || spec.format == 3;
-    const bool rgb = spec.format == 2 || spec.format == 3;
+std::vector<std::byte> legacy_point_records(const LegacyRecordsRecipe& recipe) {
+    const std::size_t length = legacy_record_length(recipe.format, recipe.extra_bytes);
+    const bool gps = recipe.format == 1 || recipe.format == 3;
+    const bool rgb = recipe.format == 2 || recipe.format == 3;
     const std::size_t rgb_at = gps ? 28 : 20;
-    const std::size_t extra_at = length - spec.extra_bytes;
-    std::vector<std::byte> out(length * spec.count);
-    Walk walk(spec);
-    for (std::size_t i = 0; i < spec.count; ++i) {
-        const Point& p = walk.next(spec.corner);
+    const std::size_t extra_at = length - recipe.extra_bytes;
+    std::vector<std::byte> out(length * recipe.count);
+    Walk walk(recipe);
+    for (std::size_t i = 0; i < recipe.count; ++i) {
+        const Point& p = walk.next(recipe.corner);
         const std::size_t at = i * length;
         put(out, at + 0, p.x);
         put(out, at + 4, p.y);

@@ -2,7 +2,7 @@
 // survey-like walk (pulses of one to four returns sharing a GPS time, small steps) that a
 // "corner" bends towards what a LAZ coder handles rarely: odd return numbers, GPS times that jump
 // or repeat or are NaN or -0.0, colours, every flag bit, coordinates at the ends of the 32-bit
-// range, user data and point source changes. The same spec always gives the same records.
+// range, user data and point source changes. The same recipe always gives the same records.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +27,7 @@ enum class RecordCorner {
 
 std::string corner_name(RecordCorner corner);
 
-struct LegacyRecordsSpec {
+struct LegacyRecordsRecipe {
     std::uint8_t format = 0;  // 0-3
     std::uint16_t extra_bytes = 0;
     std::uint32_t count = 0;
@@ -39,6 +39,6 @@ struct LegacyRecordsSpec {
 std::size_t legacy_record_length(std::uint8_t format, std::uint16_t extra_bytes);
 
 // `count` records back to back.
-std::vector<std::byte> legacy_point_records(const LegacyRecordsSpec& spec);
+std::vector<std::byte> legacy_point_records(const LegacyRecordsRecipe& recipe);
 
 }  // namespace testing_support
