@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "byte_fields.hpp"
 #include "child_process.hpp"
 #include "laz_decoder.hpp"
+#include "laz_merge_fixture.hpp"
 #include "merge_fixture.hpp"
 #include "point_records.hpp"
 
@@ -20,24 +22,14 @@ namespace {
 
 using Bytes = std::vector<std::byte>;
 using testing_support::ChildResult;
+using testing_support::get;
 using testing_support::grid_header_of;
 using testing_support::GridHeader;
+using testing_support::put;
 using testing_support::records_of;
 using testing_support::ScratchDir;
 
 const std::string kSamples = std::string(SAMPLES_DIR) + "/";
-
-template <typename T>
-T get(const Bytes& b, std::size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-template <typename T>
-void put(Bytes& b, std::size_t at, T v) {
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
 
 // A LAS 1.2 tile of format 1 on the grid (scale, offset) of every axis, its points `count`
 // pseudo-random ones around `centre` (in real units), its box from its points.
@@ -128,20 +120,7 @@ void expect_points_kept(const Bytes& output, const Bytes& out_records,
     EXPECT_EQ(at, out_records.size()) << "the output holds other records than the inputs'";
 }
 
-ChildResult merge(const ScratchDir& dir, const std::vector<std::string>& names,
-                  const std::string& output, std::vector<std::string> options = {}) {
-    return testing_support::run_extended_merge(dir, names, output, std::move(options));
-}
-class GridMerge : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!std::filesystem::exists(kSamples + "lone-star-split-1.laz"))
-            GTEST_SKIP() << "no LAZ samples in " << SAMPLES_DIR;
-        if (const std::string why = testing_support::laz_decoder_unavailable(); !why.empty())
-            GTEST_SKIP() << "no independent LAZ decoder: " << why;
-    }
-    ScratchDir dir_;
-};
+class GridMerge : public testing_support::LazMergeFixture {};
 
 TEST_F(GridMerge, PointsKeepTheirCoordinates) {
     using Make = std::function<Bytes()>;

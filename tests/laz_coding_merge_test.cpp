@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <functional>
 
+#include "byte_fields.hpp"
 #include "child_process.hpp"
 #include "laz/chunk_table.hpp"
 #include "laz_decoder.hpp"
+#include "laz_merge_fixture.hpp"
 #include "laz_sample.hpp"
 #include "merge_fixture.hpp"
 #include "point_records.hpp"
@@ -21,22 +23,12 @@ namespace {
 
 using Bytes = std::vector<std::byte>;
 using testing_support::ChildResult;
+using testing_support::get;
+using testing_support::put;
 using testing_support::records_of;
 using testing_support::ScratchDir;
 
 const std::string kSamples = std::string(SAMPLES_DIR) + "/";
-
-template <typename T>
-T get(const Bytes& b, std::size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-template <typename T>
-void put(Bytes& b, std::size_t at, T v) {
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
 
 std::uint64_t point_count(const Bytes& b) {
     return b[25] == std::byte{4} ? get<std::uint64_t>(b, 247) : get<std::uint32_t>(b, 107);
@@ -143,20 +135,7 @@ Bytes with_evlr(Bytes las) {
     return las;
 }
 
-ChildResult merge(const ScratchDir& dir, const std::vector<std::string>& names,
-                  const std::string& output, std::vector<std::string> options = {}) {
-    return testing_support::run_extended_merge(dir, names, output, std::move(options));
-}
-class LazCoding : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!std::filesystem::exists(kSamples + "lone-star-split-1.laz"))
-            GTEST_SKIP() << "no LAZ samples in " << SAMPLES_DIR;
-        if (const std::string why = testing_support::laz_decoder_unavailable(); !why.empty())
-            GTEST_SKIP() << "no independent LAZ decoder: " << why;
-    }
-    ScratchDir dir_;
-};
+class LazCoding : public testing_support::LazMergeFixture {};
 
 TEST_F(LazCoding, MergesThatDecodeAndEncode) {
     struct Input {

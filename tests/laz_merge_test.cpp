@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <numeric>
 
+#include "byte_fields.hpp"
 #include "child_process.hpp"
 #include "laz/chunk_table_coder.hpp"
 #include "laz_decoder.hpp"
@@ -17,21 +18,11 @@ namespace {
 
 using Bytes = std::vector<std::byte>;
 using testing_support::ChildResult;
+using testing_support::get;
+using testing_support::put;
 using testing_support::ScratchDir;
 
 const std::string kSamples = std::string(SAMPLES_DIR) + "/";
-
-template <typename T>
-T get(const Bytes& b, std::size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-template <typename T>
-void put(Bytes& b, std::size_t at, T v) {
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
 
 // A LAZ file taken apart the way a reader does: its point count, LASzip record, chunk table
 // and chunk bytes.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "decode_in_pieces.hpp"
 #include "laz/arithmetic_encoder.hpp"
 #include "laz/integer_compressor.hpp"
 #include "laz/pointwise_chunk.hpp"
@@ -23,24 +24,10 @@ using korvane::laz::LaszipItem;
 using korvane::laz::PointwiseChunkDecoder;
 using korvane::laz::PointwiseChunkEncoder;
 using testing_support::CodedChunk;
+using testing_support::decode_in_pieces;
 using Bytes = std::vector<std::byte>;
 
 const std::string kSamples = SAMPLES_DIR;
-
-// Decodes a chunk with our decoder in pieces of `piece` records (the last one shorter); nothing
-// when the decoder refuses it.
-std::optional<Bytes> decode_chunk(PointwiseChunkDecoder& decoder, std::span<const std::byte> chunk,
-                                  std::uint32_t points, std::size_t piece) {
-    if (!decoder.begin(chunk, points)) return std::nullopt;
-    const std::size_t length = decoder.record_length();
-    Bytes out(std::size_t{points} * length);
-    for (std::size_t at = 0; decoder.remaining() > 0;) {
-        const std::size_t n = std::min<std::size_t>(piece, decoder.remaining());
-        if (!decoder.decode(std::span(out).subspan(at * length, n * length))) return std::nullopt;
-        at += n;
-    }
-    return out;
-}
 
 // Encodes records as one chunk, handing them over in batches of `batch` records.
 Bytes encode_chunk(PointwiseChunkEncoder& encoder, std::span<const std::byte> records,
@@ -116,7 +103,7 @@ TEST(PointwiseCodec, SamplesDecodeAsLazperfAndEncodeToTheirBytes) {
             at += bytes;
             // Pieces of a few sizes: the decoder's state carries over between calls.
             const std::size_t piece = std::size_t{1} << (3 * (i % 6));
-            const auto ours = decode_chunk(decoder, chunk.bytes, chunk.points, piece);
+            const auto ours = decode_in_pieces(decoder, chunk.bytes, chunk.points, piece);
             ASSERT_TRUE(ours);
             EXPECT_TRUE(*ours == records)
                 << first_difference(*ours, records, sample->record_length);
@@ -193,7 +180,7 @@ TEST(PointwiseCodec, GeneratedRecordsComeBackFromLazperf) {
         PointwiseChunkDecoder decoder(items);
         Bytes ours;
         for (const CodedChunk& chunk : chunks) {
-            const auto decoded = decode_chunk(decoder, chunk.bytes, chunk.points, 4'096);
+            const auto decoded = decode_in_pieces(decoder, chunk.bytes, chunk.points, 4'096);
             ASSERT_TRUE(decoded);
             ours.insert(ours.end(), decoded->begin(), decoded->end());
         }
@@ -274,7 +261,7 @@ TEST(PointwiseCodec, DamagedChunksAreRefusedWithoutReadingPastThem) {
         }
     }
     // A damaged chunk leaves nothing behind: the good one decodes after them all.
-    const auto decoded = decode_chunk(decoder, good, points, 777);
+    const auto decoded = decode_in_pieces(decoder, good, points, 777);
     ASSERT_TRUE(decoded);
     EXPECT_TRUE(*decoded == records) << first_difference(*decoded, records, length);
     // Requests that are not whole records, or more than remain, are refused.

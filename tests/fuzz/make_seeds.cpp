@@ -17,12 +17,15 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_fields.hpp"
 #include "las_synth.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::byte>;
+using testing_support::get;
+using testing_support::put;
 
 class Corpus {
   public:
@@ -63,18 +66,6 @@ Bytes joined(const std::vector<Bytes>& parts) {
     return out;
 }
 
-template <typename T>
-T get(const Bytes& b, std::size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-template <typename T>
-void set(Bytes& b, std::size_t at, T v) {
-    std::memcpy(b.data() + at, &v, sizeof v);
-}
-
 // A real file cut down to `keep` records starting at record `first`, its header stating them.
 // Nothing when the file is not a LAS file of a handled type or its records start too far in.
 std::optional<Bytes> cut_sample(const Bytes& file, std::uint32_t first, std::uint32_t keep) {
@@ -90,7 +81,7 @@ std::optional<Bytes> cut_sample(const Bytes& file, std::uint32_t first, std::uin
     Bytes out(file.begin(), file.begin() + offset);
     const auto from = file.begin() + static_cast<std::ptrdiff_t>(offset + start * length);
     out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(n * length));
-    set<std::uint32_t>(out, offsetof(LAS12Header, NumberOfPointReturns),
+    put<std::uint32_t>(out, offsetof(LAS12Header, NumberOfPointReturns),
                        static_cast<std::uint32_t>(n));
     return out;
 }
@@ -131,7 +122,7 @@ void classify_seeds(Corpus& c, const std::vector<Bytes>& samples) {
             Bytes b = tile(minor, format, 0, 1, false);
             c.add(b);
             b.resize(107);
-            set<std::uint16_t>(b, 105,
+            put<std::uint16_t>(b, 105,
                                static_cast<std::uint16_t>(b[105] == std::byte{20} ? 28 : 20));
             c.add(b);
         }
@@ -180,7 +171,7 @@ void merge_seeds(Corpus& c, const std::vector<Bytes>& samples) {
     // Files that must be refused: different types, a different scale, a short file.
     c.add(joined({tile(2, 1, 4, 1), tile(1, 1, 4, 2)}));
     Bytes scaled = tile(2, 0, 4, 3);
-    set<double>(scaled, offsetof(LAS12Header, XScaleFactor), 0.001);
+    put<double>(scaled, offsetof(LAS12Header, XScaleFactor), 0.001);
     c.add(joined({tile(2, 0, 4, 4), scaled}));
     Bytes short_file = tile(2, 0, 4, 5);
     short_file.resize(short_file.size() - 3);

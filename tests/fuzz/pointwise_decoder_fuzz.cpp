@@ -14,29 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "decode_in_pieces.hpp"
 #include "fuzz_support.hpp"
 #include "laz/pointwise_chunk.hpp"
 
-namespace {
-
 using Bytes = std::vector<std::byte>;
-
-// The records of a chunk decoded `piece` at a time; nothing when the decoder refuses it.
-std::optional<Bytes> decode(korvane::laz::PointwiseChunkDecoder& decoder, const Bytes& chunk,
-                            std::uint32_t points, std::size_t piece) {
-    if (!decoder.begin(chunk, points)) return std::nullopt;
-    const std::size_t length = decoder.record_length();
-    Bytes out(std::size_t{points} * length);
-    for (std::size_t at = 0; decoder.remaining() > 0;) {
-        const std::size_t n = std::min<std::size_t>(piece, decoder.remaining());
-        if (!decoder.decode(std::span(out).subspan(at * length, n * length))) return std::nullopt;
-        at += n;
-    }
-    FUZZ_CHECK(decoder.remaining() == 0, "records left after a complete decode");
-    return out;
-}
-
-}  // namespace
+using testing_support::decode_in_pieces;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
@@ -53,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto& slot = decoders[data[0]];
     if (!slot) slot = std::make_unique<korvane::laz::PointwiseChunkDecoder>(items);
     korvane::laz::PointwiseChunkDecoder& decoder = *slot;
-    const auto whole = decode(decoder, chunk, points, points);
-    const auto pieces = decode(decoder, chunk, points, piece);
+    const auto whole = decode_in_pieces(decoder, chunk, points, points);
+    const auto pieces = decode_in_pieces(decoder, chunk, points, piece);
     const std::string what = "format " + std::to_string(format) + " + " + std::to_string(extra) +
                              ", " + std::to_string(points) + " points, pieces of " +
                              std::to_string(piece);

@@ -4,19 +4,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "byte_fields.hpp"
 #include "laz/chunk_table_coder.hpp"
 
 namespace testing_support {
-namespace {
-
-template <typename T>
-T get(const std::vector<std::byte>& b, std::size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-}  // namespace
 
 std::optional<LazSample> load_laz_sample(const std::string& path, std::string& error) {
     LazSample s;

@@ -2,22 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
+#include "byte_fields.hpp"
 #include "las_synth.hpp"
 #include "laz_decoder.hpp"
 
 namespace testing_support {
-namespace {
-
-template <typename T>
-T get(const std::vector<std::byte>& b, std::size_t at) {
-    T v;
-    std::memcpy(&v, b.data() + at, sizeof v);
-    return v;
-}
-
-}  // namespace
 
 GridHeader grid_header_of(const std::vector<std::byte>& b) {
     GridHeader h;
