@@ -157,6 +157,11 @@ TEST(GridPlan, WhatIsNotLosslessIsRefused) {
          true,
          "\nThe X coordinates of a.las (0 to 10) do not fit the 32-bit range of the output's "
          "grid (scale factor 0.001, offset 2500005)\n"},
+        {"an offset too far away to count in the output's steps",
+         {tile("a.las", 0.01, 0, 0, 10), with_x(tile("b.las", 0.01, 0, 0, 10), 0.01, 1e14)},
+         false,
+         "\nXOffset of b.las is 100000000000000, too far from the output's 0 to be a whole number "
+         "of its steps of 0.01\n"},
         {"a scale that makes no grid",
          {tile("a.las", 0.01, 0, 0, 10), with_x(tile("b.las", 0.01, 0, 0, 10), -0.01, 0)},
          false,
