@@ -182,16 +182,18 @@ Result<GridPlan> plan_grid(std::span<const GridInput> inputs, bool rescale) {
 
 std::optional<std::int32_t> map_raw(std::int32_t raw, const AxisMap& map, double in_scale,
                                     double in_offset, double out_scale, double out_offset) {
-    Long value = 0;
     if (map.exact) {
-        const std::int64_t v = std::int64_t{raw} * map.k + map.d;
-        value = static_cast<Long>(v);
-        if (v < std::numeric_limits<std::int32_t>::min() ||
+        // k and d reach 1e15, so a point beyond its header box can take r * k past 64 bits:
+        // that, too, leaves the 32-bit range, and must not wrap back into it.
+        std::int64_t v = 0;
+        if (__builtin_mul_overflow(std::int64_t{raw}, map.k, &v) ||
+            __builtin_add_overflow(v, map.d, &v) || v < std::numeric_limits<std::int32_t>::min() ||
             v > std::numeric_limits<std::int32_t>::max())
             return std::nullopt;
         return static_cast<std::int32_t>(v);
     }
-    value = std::roundl((Long{in_offset} - out_offset + Long{in_scale} * raw) / out_scale);
+    const Long value =
+        std::roundl((Long{in_offset} - out_offset + Long{in_scale} * raw) / out_scale);
     if (value < kInt32Min || value > kInt32Max) return std::nullopt;
     return static_cast<std::int32_t>(value);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -181,6 +182,13 @@ TEST(GridPlan, RawValuesMapExactlyOrToTheNearestStep) {
     EXPECT_EQ(quillet::map_raw(-214748364, ten, 0.01, 0, 0.001, 0), -2147483647);
     EXPECT_EQ(quillet::map_raw(214748365, ten, 0.01, 0, 0.001, 0), 2147483643);
     EXPECT_FALSE(quillet::map_raw(214748366, ten, 0.01, 0, 0.001, 0)) << "past INT32_MAX";
+    // -2^31 * 2^33 is -2^64, which 64-bit arithmetic would wrap to 0.
+    EXPECT_FALSE(quillet::map_raw(std::numeric_limits<std::int32_t>::min(),
+                                  exact(std::int64_t{1} << 33, 0), 1, 0, 1.0 / 8589934592, 0))
+        << "past 64 bits";
+    EXPECT_FALSE(
+        quillet::map_raw(1, exact(1, std::numeric_limits<std::int64_t>::max()), 1, 0, 1, 0))
+        << "an offset past 64 bits";
     AxisMap rounded;
     rounded.exact = false;
     // 0.0007 + 0.003 * r on steps of 0.002: r = 1 is 0.0037 -> 1.85 steps -> 2; r = -1 is
