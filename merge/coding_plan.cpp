@@ -80,13 +80,12 @@ std::optional<Message> unlike_first_laz(const MergeJob& job, std::size_t first, 
 }  // namespace
 
 std::optional<OutputForm> output_form(const std::string& name, std::FILE* out) {
-    // The library's own rule for an extension, asked without its message first.
-    std::FILE* quiet = std::fopen("/dev/null", "w");
-    const bool las = korvane::check_file_extension(name.c_str(), "las", quiet) >= 0;
-    const bool laz = !las && korvane::check_file_extension(name.c_str(), "laz", quiet) >= 0;
-    if (quiet != nullptr) std::fclose(quiet);
-    if (las) return OutputForm::Las;
-    if (laz) return OutputForm::Laz;
+    // The library's own rule for an extension; its message only when neither form matches.
+    using korvane::ExtensionProblem;
+    if (korvane::extension_problem(name.c_str(), "las") == ExtensionProblem::None)
+        return OutputForm::Las;
+    if (korvane::extension_problem(name.c_str(), "laz") == ExtensionProblem::None)
+        return OutputForm::Laz;
     korvane::check_file_extension(name.c_str(), "las", out);
     print(out, say("\nOutput file should have .las or .laz extension\n"));
     return std::nullopt;

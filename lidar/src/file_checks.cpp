@@ -19,21 +19,30 @@ std::int16_t file_access(const char* filename, std::FILE* out, FileSystem& fs) {
     return 0;
 }
 
-std::int16_t check_file_extension(const char* filename, const char* extension, std::FILE* out) {
+ExtensionProblem extension_problem(const char* filename, const char* extension) {
     const std::size_t n = std::strlen(filename);
-    if (n <= 4) {
-        std::fprintf(out, "\nFile name (%s) is too short\n", filename);
-        return -1;
+    if (n <= 4) return ExtensionProblem::TooShort;
+    if (filename[n - 4] != '.') return ExtensionProblem::NoDot;
+    if (std::strcmp(filename + n - 3, extension) != 0) return ExtensionProblem::OtherExtension;
+    return ExtensionProblem::None;
+}
+
+std::int16_t check_file_extension(const char* filename, const char* extension, std::FILE* out) {
+    switch (extension_problem(filename, extension)) {
+        case ExtensionProblem::None:
+            return 0;
+        case ExtensionProblem::TooShort:
+            std::fprintf(out, "\nFile name (%s) is too short\n", filename);
+            break;
+        case ExtensionProblem::NoDot:
+            std::fprintf(out, "\nExtension of file %s should be preceeded by a dot (.)\n",
+                         filename);
+            break;
+        case ExtensionProblem::OtherExtension:
+            std::fprintf(out, "\nFile extension of %s is not .%s\n", filename, extension);
+            break;
     }
-    if (filename[n - 4] != '.') {
-        std::fprintf(out, "\nExtension of file %s should be preceeded by a dot (.)\n", filename);
-        return -1;
-    }
-    if (std::strcmp(filename + n - 3, extension) != 0) {
-        std::fprintf(out, "\nFile extension of %s is not .%s\n", filename, extension);
-        return -1;
-    }
-    return 0;
+    return -1;
 }
 
 void error_msg(std::int32_t i, const char* text, std::FILE* out) {

@@ -11,8 +11,13 @@ namespace korvane {
 // 0 if the file opens for reading; otherwise the "Unable to open file" line and -1.
 std::int16_t file_access(const char* filename, std::FILE* out, FileSystem& fs);
 
-// 0 if filename ends in "." and the three-letter extension (compared case-sensitively);
-// otherwise the matching message and -1.
+// Whether filename ends in "." and the three-letter extension (compared case-sensitively), and
+// if not, why not.
+enum class ExtensionProblem { None, TooShort, NoDot, OtherExtension };
+ExtensionProblem extension_problem(const char* filename, const char* extension);
+
+// 0 if filename ends in "." and the three-letter extension; otherwise the message of its
+// problem and -1.
 std::int16_t check_file_extension(const char* filename, const char* extension, std::FILE* out);
 
 // Message 1, 2 or 3 about text; nothing for any other number.
