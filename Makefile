@@ -37,9 +37,10 @@ test-sanitize:
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE large
 
 # The tests of what runs on several threads (the chunk pipeline, the LAZ merges that decode and
-# encode on it, the merges of tiles on other grids, interrupts of a parallel merge) under
+# encode on it, the merges of tiles on other grids, interrupts of a parallel merge, the C
+# interface's two merges at once) under
 # ThreadSanitizer.
-TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine
+TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine|MergeApi
 test-tsan:
 	@$(ENSURE_DEPS) test
 	@$(LAZPERF)

@@ -17,12 +17,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "chunk_pipeline.hpp"
-#include "coding_plan.hpp"
 #include "full_io.hpp"
-#include "input_file.hpp"
-#include "input_reader.hpp"
 #include "laz/chunk_codec.hpp"
+#include "plan/coding_plan.hpp"
+#include "read/input_file.hpp"
+#include "read/input_reader.hpp"
+#include "write/chunk_pipeline.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The copy engine: exact byte counts from given offsets, the buffered fallback and its buffer.
-#include "byte_copy.hpp"
+#include "write/byte_copy.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The plan of the output's grid as a pure function: inputs' scale factors, offsets and header
 // boxes give the output's scale factors and offsets and each input's mapping (k and d per axis),
 // or the one refusal that says which file would lose what.
-#include "grid_plan.hpp"
+#include "plan/grid_plan.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The header consistency phase on its own: the record length check, which the command line
 // cannot reach (files of one LAS type code always share their record length), and the order in
 // which the fields are compared.
-#include "input_checks.hpp"
+#include "classic/input_checks.hpp"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "captured_output.hpp"
+#include "cli/merge_driver.hpp"
 #include "fault_injecting_fs.hpp"
-#include "merge_driver.hpp"
 #include "merge_fixture.hpp"
 
 namespace {

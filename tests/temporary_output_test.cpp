@@ -1,6 +1,6 @@
 // The temporary output: renamed into place only when complete, removed on every failure and on
 // an interrupt, never touching an existing file of the output's name until the rename.
-#include "temporary_output.hpp"
+#include "write/temporary_output.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "child_process.hpp"
+#include "cli/signal_cleanup.hpp"
 #include "fault_injecting_fs.hpp"
 #include "full_io.hpp"
 #include "las_synth.hpp"
@@ -80,12 +81,14 @@ TEST(TemporaryOutput, CannotBeCreatedInAMissingDirectory) {
     EXPECT_EQ(errno, ENOENT);
 }
 
-TEST(TemporaryOutput, InterruptRemovesTheTemporaryFile) {
+// The command line's signal cleanup, watching the temporary output, removes it on a signal.
+TEST(TemporaryOutput, InterruptRemovesTheTemporaryFileTheCommandLineWatches) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         ScratchDir dir;
         const std::string output = dir.write_text("out.las", "old");
         const auto result = testing_support::run_in_child([&] {
-            auto temp = quillet::TemporaryOutput::create(output, korvane::system_files());
+            auto temp = quillet::TemporaryOutput::create(output, korvane::system_files(),
+                                                         quillet::watch_temporary_output);
             if (!temp || !write_text(*temp, "partial")) _exit(3);
             std::raise(sig);
             _exit(4);  // not reached: the signal ends the process

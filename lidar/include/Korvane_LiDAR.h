@@ -4,7 +4,9 @@
  * Record layouts of the ASPRS LAS 1.0, 1.1 and 1.2 public header block and of point data
  * formats 0 to 3, and the library's functions: file and extension checks, classification of a
  * LAS file, recomputation of a header's statistics, fresh headers, index-carrying quicksorts and
- * argument checks. Every message is written to standard output.
+ * argument checks. Every message of these is written to standard output. And the merge of LAS
+ * and LAZ files as a library call (korvane_merge_...), which prints nothing: it hands its
+ * messages and progress to the caller's callbacks and returns a status.
  *
  * This header compiles as C11 and as C++.
  */
@@ -273,6 +275,57 @@ KORVANE_API void check_DEM(const char* str);
 
 /* Prints the library's banner. */
 KORVANE_API void credits(void);
+
+/* ---- The merge as a library call -------------------------------------------------------- */
+
+/* One merge request: inputs, an output and options, run by korvane_merge_run as
+ * `Quillet --extended` runs it. Two requests may run at the same time on two threads; one
+ * request is used by one thread at a time. */
+typedef struct korvane_merge korvane_merge;
+
+typedef enum korvane_status {
+    KORVANE_OK = 0,
+    KORVANE_INVALID_REQUEST = 1, /* no inputs, no output, unknown option or bad value */
+    KORVANE_BAD_INPUT = 2,       /* an input is missing, unreadable, not LAS/LAZ, damaged */
+    /* the inputs cannot be merged as asked (they differ, a point would move, ...) */
+    KORVANE_REFUSED = 3,
+    KORVANE_IO_ERROR = 4,  /* reading or writing failed (disk full, permissions, ...) */
+    KORVANE_CANCELLED = 5, /* the progress callback asked to stop */
+    KORVANE_OUT_OF_MEMORY = 6
+} korvane_status;
+
+/* Called as the merge writes: return 0 to cancel the merge, non-zero to go on. points_total is
+ * the output's point count in every call; points_done never goes down, and the last call has
+ * points_done == points_total, before the output replaces an old one. */
+typedef int (*korvane_progress_fn)(uint64_t points_done, uint64_t points_total, void* user);
+
+/* Called with each message: level 0 for information (the lines the command line prints, line
+ * ends included), 1 for a warning. */
+typedef void (*korvane_message_fn)(int level, const char* text, void* user);
+
+/* A new, empty request; NULL when there is no memory for one. */
+KORVANE_API korvane_merge* korvane_merge_new(void);
+/* Frees a request; NULL is allowed. */
+KORVANE_API void korvane_merge_free(korvane_merge* m);
+/* Adds an input, LAS or LAZ, after those already added. */
+KORVANE_API korvane_status korvane_merge_add_input(korvane_merge* m, const char* path);
+/* Sets the output: written as LAS when it ends in .las, as LAZ when it ends in .laz. */
+KORVANE_API korvane_status korvane_merge_set_output(korvane_merge* m, const char* path);
+/* Sets an option: "threads" ("1" to "64"; by default all cores), "rescale", "fixed-chunks",
+ * "dry-run" ("0" or "1"). */
+KORVANE_API korvane_status korvane_merge_set_option(korvane_merge* m, const char* name,
+                                                    const char* value);
+KORVANE_API void korvane_merge_set_progress(korvane_merge* m, korvane_progress_fn fn, void* user);
+KORVANE_API void korvane_merge_set_messages(korvane_merge* m, korvane_message_fn fn, void* user);
+/* Runs the merge. Never prints, never ends the process, installs no signal handler; after any
+ * failure or cancellation no temporary file is left and an existing output is as it was. */
+KORVANE_API korvane_status korvane_merge_run(korvane_merge* m);
+/* The last failure's message, "" after a success; valid until the next call on m. */
+KORVANE_API const char* korvane_merge_error(const korvane_merge* m);
+/* The points written by the last run (0 after a failure or a dry run). */
+KORVANE_API uint64_t korvane_merge_points(const korvane_merge* m);
+/* "KORVANE_OK", "KORVANE_INVALID_REQUEST", ...; "KORVANE_UNKNOWN_STATUS" for other values. */
+KORVANE_API const char* korvane_status_name(korvane_status s);
 
 #ifdef __cplusplus
 }

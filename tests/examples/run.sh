@@ -117,6 +117,23 @@ check_refresh_header() {  # PROGRAM
     echo "ok: refresh_header recomputes the header of a copy"
 }
 
+# merge_tiles merges two generated tiles into a LAZ file whose bytes are those that Quillet
+# --extended writes, and refuses a missing input with its status and message.
+check_merge_tiles() {  # PROGRAM
+    run "$1" "$out/merged.laz" "$data/t8.las" "$data/t8.las"
+    [ "$status" -eq 0 ] || fail "merge_tiles exits with $status on two tiles"
+    expect_line "$((2 * (300 + 37 * 8))) points merged into $out/merged.laz"
+    printf '%s\n%s\n' "$data/t8.las" "$data/t8.las" >"$out/list.txt"
+    "$prefix/bin/Quillet" --extended "$out/list.txt" "$out/quillet.laz" >/dev/null ||
+        fail "Quillet --extended fails on the same tiles"
+    cmp "$out/merged.laz" "$out/quillet.laz" || fail "merge_tiles and Quillet wrote different bytes"
+    run "$1" "$out/none.laz" "$data/t8.las" "$data/missing.las"
+    [ "$status" -eq 1 ] || fail "merge_tiles exits with $status, not 1, on a missing input"
+    expect_line "KORVANE_BAD_INPUT:Unable to open file $data/missing.las in file_access()"
+    [ ! -e "$out/none.laz" ] || fail "merge_tiles left an output after a failure"
+    echo "ok: merge_tiles merges as Quillet does and refuses a missing input"
+}
+
 case "$step" in
 install)
     rm -rf "$work"
@@ -180,8 +197,10 @@ find_package_shared | find_package_static)
         { cat "$out/build.log"; fail "building examples/"; }
     check_linkage "$out/build/las_types" "$kind"
     check_linkage "$out/build/refresh_header" "$kind"
+    check_linkage "$out/build/merge_tiles" "$kind"
     check_las_types "$out/build/las_types"
     check_refresh_header "$out/build/refresh_header"
+    check_merge_tiles "$out/build/merge_tiles"
     ;;
 pkg_config_shared | pkg_config_static)
     kind=${step#pkg_config_}
@@ -200,6 +219,9 @@ pkg_config_shared | pkg_config_static)
         # shellcheck disable=SC2046,SC2086
         "$cxx" -std=c++17 -O0 $warnings "$source_dir/examples/refresh_header.cpp" \
             -o "$out/refresh_header" $(pkg-config --cflags --libs korvane_lidar) "$rpath"
+        # shellcheck disable=SC2046,SC2086
+        "$cc" -std=c11 -O0 $warnings "$source_dir/examples/merge_tiles.c" -o "$out/merge_tiles" \
+            $(pkg-config --cflags --libs korvane_lidar) "$rpath"
     else
         if [ "$sanitize" = 1 ]; then
             echo "SKIPPED: a sanitizer build's library cannot go into a fully static program"
@@ -211,11 +233,16 @@ pkg_config_shared | pkg_config_static)
         # shellcheck disable=SC2046,SC2086
         "$cxx" -static -std=c++17 -O0 $warnings "$source_dir/examples/refresh_header.cpp" \
             -o "$out/refresh_header" $(pkg-config --static --cflags --libs korvane_lidar)
+        # shellcheck disable=SC2046,SC2086
+        "$cc" -static -std=c11 -O0 $warnings "$source_dir/examples/merge_tiles.c" \
+            -o "$out/merge_tiles" $(pkg-config --static --cflags --libs korvane_lidar)
     fi
     check_linkage "$out/las_types" "$kind"
     check_linkage "$out/refresh_header" "$kind"
+    check_linkage "$out/merge_tiles" "$kind"
     check_las_types "$out/las_types"
     check_refresh_header "$out/refresh_header"
+    check_merge_tiles "$out/merge_tiles"
     ;;
 *)
     fail "unknown step $step"

@@ -11,11 +11,11 @@
 #include <span>
 #include <string>
 
-#include "extended_checks.hpp"
 #include "fuzz_support.hpp"
-#include "input_reader.hpp"
 #include "las/point_formats.hpp"
 #include "memory_fs.hpp"
+#include "plan/extended_checks.hpp"
+#include "read/input_reader.hpp"
 
 namespace {
 
@@ -45,8 +45,12 @@ void check_description(const quillet::InputDescription& d, const std::string& no
         FUZZ_CHECK(r.whole.offset >= data_end && r.whole.end() <= size, note);
 }
 
-// One message, on its own line after an empty one, naming the file.
-void check_message(const quillet::Message& m, const std::string& path) {
+// One message, on its own line after an empty one, naming the file; a damaged or unreadable
+// input says so by its status.
+void check_message(const quillet::Failure& m, const std::string& path) {
+    FUZZ_CHECK(m.status == KORVANE_BAD_INPUT || m.status == KORVANE_REFUSED ||
+                   m.status == KORVANE_IO_ERROR,
+               m.text);
     const std::string& text = m.text;
     FUZZ_CHECK(text.size() > 2 && text.front() == '\n' && text.back() == '\n', text);
     FUZZ_CHECK(text.find('\n', 1) == text.size() - 1, text);
@@ -64,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(fd >= 0, path);
     const quillet::ReadResult read = quillet::read_extended(fd, path, fs);
     fs.close(fd);
-    const std::optional<quillet::Message> refusal = quillet::extended_refusal(read, path);
+    const quillet::Problem refusal = quillet::extended_refusal(read, path);
     if (refusal) check_message(*refusal, path);
     if (read.problem) check_message(*read.problem, path);
     if (!refusal && !read.problem) {

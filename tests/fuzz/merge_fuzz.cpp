@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/merge_driver.hpp"
 #include "file_system.hpp"
 #include "fuzz_support.hpp"
-#include "merge_driver.hpp"
 
 namespace {
 

@@ -58,12 +58,22 @@ quillet=$source_dir/docs/Quillet.1
 library=$source_dir/docs/Korvane_LiDAR.3
 lint "$quillet"
 lint "$library"
-# error_msg(2, ...), "File ... already exists", is never printed by the merge tool.
+# error_msg(2, ...), "File ... already exists", is never printed by the merge tool, nor are the
+# messages that only the merge's C interface can give (listed in library_only.txt).
 echo 'already exists' >"$ignored"
-# The help text (merge/help_text.cpp) is the help, not a message: the page describes it instead.
-quotes_messages "$quillet" $(ls "$source_dir"/merge/*.cpp | grep -v '/help_text\.cpp$') \
+cat "$here/library_only.txt" >>"$ignored"
+# The help text (merge/cli/help_text.cpp) is the help, not a message: the page describes it instead.
+quotes_messages "$quillet" $(ls "$source_dir"/merge/*/*.cpp | grep -v '/help_text\.cpp$') \
     "$source_dir/lidar/src/credits.cpp" \
     "$source_dir/lidar/src/file_checks.cpp" "$source_dir/lidar/src/las_classify.cpp"
 : >"$ignored"
-quotes_messages "$library" "$source_dir"/lidar/src/*.cpp
+quotes_messages "$library" "$source_dir"/lidar/src/*.cpp "$source_dir/merge/core/korvane_merge.cpp"
+# What only the C interface gives must be in the library's page.
+page_text "$library" >"$work/page"
+while IFS= read -r fragment; do
+    if ! grep -Fq -- "$fragment" "$work/page"; then
+        echo "$(basename "$library") does not quote the library's message text: $fragment"
+        status=1
+    fi
+done <"$here/library_only.txt"
 exit $status

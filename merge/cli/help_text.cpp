@@ -1,0 +1,64 @@
+#include "cli/help_text.hpp"
+
+#include <string>
+
+#include "cli/command_line.hpp"
+
+namespace quillet {
+
+void print_help(std::FILE* out) {
+    std::fputs(
+        "Usage: Quillet [OPTION]... <ASCII List> <LAS Output>\n"
+        "\n"
+        "Merges the LAS point-cloud files named in <ASCII List> into the one file <LAS Output>.\n"
+        "The inputs are LAS 1.0, 1.1 or 1.2 files with point formats 0 to 3, all of one version\n"
+        "and format, with the same scale factors, offsets and record length. The merged header\n"
+        "sums their point counts and encloses their bounding boxes; their point records follow\n"
+        "it, byte for byte, in list order. Nothing is written until every check has passed, the\n"
+        "output is renamed into place only when complete, and after a failure nothing is left\n"
+        "behind and an existing output is kept as it was.\n"
+        "\n"
+        "With --extended, the inputs may also be LAS 1.3 and 1.4 files, point formats 6 to 8,\n"
+        "records with extra bytes, and LAZ files, LAS and LAZ mixed. The output is written as\n"
+        "LAS when it is named *.las and as LAZ when it is named *.laz: LAZ chunks go into a\n"
+        "LAZ output as they are, without decompressing them, behind one new chunk table; LAZ\n"
+        "inputs are decoded into a LAS output and LAS inputs encoded into a LAZ output, on\n"
+        "every core. All inputs share version, point format, record length and GPS time type;\n"
+        "LAZ inputs whose chunks are copied share their LASzip items. Inputs on different grids\n"
+        "merge without moving a point: the output takes the finest scale factor and the first\n"
+        "file's offset, and each input's raw value r becomes r * k + d exactly (LAS rewritten,\n"
+        "LAZ shifted chunk by chunk without decoding, or re-encoded); an input that cannot go\n"
+        "onto that grid unmoved is refused, saying by how much it would move, unless --rescale.\n"
+        "The merged file keeps the first file's whole header, its VLRs and its EVLRs\n"
+        "(those of cloud optimised LAZ left out), and in LAS 1.4 states the 64-bit counts; a\n"
+        "coordinate system that differs from the first file's gets a warning.\n"
+        "\n"
+        "The list is plain text: the names of the input files, separated by blanks, tabs or\n"
+        "line ends. A list named - is read from standard input.\n"
+        "\n"
+        "Options:\n",
+        out);
+    for (const Option& o : known_options()) {
+        std::string names = o.short_name.empty() ? "    " : std::string(o.short_name) + ", ";
+        names += o.long_name;
+        if (!o.value.empty()) {
+            names += ' ';
+            names += o.value;
+        }
+        std::fprintf(out, "  %-18s %.*s\n", names.c_str(), static_cast<int>(o.help.size()),
+                     o.help.data());
+    }
+    std::fputs(
+        "  --                 end the options: the names after it may begin with -\n"
+        "\n"
+        "Exit status:\n"
+        "  0    the merge is complete, or the help or the version was printed\n"
+        "  255  the merge was refused or failed; the message on standard output says why\n",
+        out);
+}
+
+void print_version(std::FILE* out) {
+    std::fputs("Quillet " QUILLET_VERSION "\n", out);
+}
+
+}  // namespace quillet

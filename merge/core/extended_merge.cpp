@@ -1,0 +1,85 @@
+#include "core/extended_merge.hpp"
+
+#include <exception>
+#include <new>
+
+#include "core/merge_job.hpp"
+#include "plan/coding_plan.hpp"
+#include "plan/extended_checks.hpp"
+#include "plan/grid_plan.hpp"
+#include "plan/input_differences.hpp"
+#include "plan/output_guard.hpp"
+#include "plan/output_layout.hpp"
+#include "write/chunk_pipeline.hpp"
+#include "write/merged_file_writer.hpp"
+
+namespace quillet {
+namespace {
+
+// What the merge says of the output's grid when it differs from the first file's.
+void tell_grid(const GridPlan& g, bool rescale, const MergeEvents& events) {
+    events.inform(say("Output grid: scale factors %s %s %s, offsets %s %s %s%s\n",
+                      text_of(g.scale[0]).c_str(), text_of(g.scale[1]).c_str(),
+                      text_of(g.scale[2]).c_str(), text_of(g.offset[0]).c_str(),
+                      text_of(g.offset[1]).c_str(), text_of(g.offset[2]).c_str(),
+                      g.offset_moved ? " (moved to the merged box's centre)" : "")
+                      .text);
+    if (rescale)
+        events.inform(say("Rounding moves points by up to %.3Lg in X, %.3Lg in Y, %.3Lg in Z\n",
+                          g.rounding[0], g.rounding[1], g.rounding[2])
+                          .text);
+}
+
+Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& events,
+                            korvane::FileSystem& fs) {
+    MergeJob job;
+    job.listName = request.list_name;
+    job.outputName = request.output;
+    job.names = request.inputs;
+
+    if (Problem p = check_extended_inputs(job, events, fs)) return *p;
+    const Result<OutputForm> form = output_form(job.outputName);
+    if (!form) return form.problem();
+    if (request.fixed_chunks && *form != OutputForm::Laz)
+        return invalid_request(say("\n--fixed-chunks needs a .laz output\n"));
+    if (Problem p = output_is_distinct(job, fs)) return *p;
+    const Result<GridPlan> grid = plan_grid(grid_inputs(job), request.rescale);
+    if (!grid) return grid.problem();
+    const std::vector<bool> candidates = shift_candidates(job, *form, request.fixed_chunks, *grid);
+    const Result<std::vector<std::optional<ChunkHeads>>> heads =
+        read_chunk_heads(job, candidates, fs);
+    if (!heads) return heads.problem();
+    const Result<CodingPlan> plan = plan_coding(job, *form, request.fixed_chunks, *grid, *heads);
+    if (!plan) return plan.problem();
+    const Result<Total> total = check_extended_total(job, *plan);
+    if (!total) return total.problem();
+
+    events.inform(total->line.text);
+    events.inform(
+        say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()).text);
+    if (plan->grid.changes_anything()) tell_grid(plan->grid, request.rescale, events);
+    for (std::size_t i = 0; i < job.inputs.size(); ++i)
+        if (plan->coding[i] != Coding::Copy) events.inform(plan_line(job, *plan, i) + "\n");
+    if (request.dry_run) return std::uint64_t{0};
+
+    const unsigned threads = request.threads != 0 ? request.threads : default_thread_count();
+    if (Problem p = write_merged_file(job, extended_layout(job, *plan), threads, events, fs))
+        return *p;
+    return total->points;
+}
+
+}  // namespace
+
+Result<std::uint64_t> run_extended_merge(const MergeRequest& request, const MergeEvents& events,
+                                         korvane::FileSystem& fs) {
+    // Every file the merge opened or made is closed or removed by its owner on the way out.
+    try {
+        return merge(request, events, fs);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory(say("\nNot enough memory to merge into %s\n", request.output.c_str()));
+    } catch (const std::exception& e) {
+        return io_error(say("\nCannot merge into %s: %s\n", request.output.c_str(), e.what()));
+    }
+}
+
+}  // namespace quillet

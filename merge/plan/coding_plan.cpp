@@ -1,0 +1,324 @@
+#include "plan/coding_plan.hpp"
+
+#include <cmath>
+
+#include "file_checks.hpp"
+#include "las/point_formats.hpp"
+#include "las/public_header.hpp"
+#include "laz/chunk_codec.hpp"
+#include "plan/input_differences.hpp"
+
+namespace quillet {
+namespace {
+
+namespace laz = korvane::laz;
+
+// Whether an input's records go into a run of 50,000-point chunks: LAS inputs encoded, and LAZ
+// inputs re-encoded with --fixed-chunks. The others keep their chunks.
+bool in_run(const CodingPlan& plan, std::size_t i) {
+    return plan.coding[i] == Coding::Encode ||
+           (plan.coding[i] == Coding::Reencode && plan.runs_across_inputs);
+}
+
+// The points of the output's chunks, in order: each input's chunks where it keeps them, and the
+// chunks of each run of encoded inputs.
+std::vector<std::uint64_t> output_chunk_points(const MergeJob& job, const CodingPlan& plan) {
+    std::vector<std::uint64_t> points;
+    std::uint64_t run = 0;
+    auto end_run = [&] {
+        for (; run >= kEncodedChunkPoints; run -= kEncodedChunkPoints)
+            points.push_back(kEncodedChunkPoints);
+        if (run > 0) points.push_back(run);
+        run = 0;
+    };
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        if (in_run(plan, i)) {
+            run += job.inputs[i].point_count;
+            continue;
+        }
+        end_run();
+        for (const korvane::LazChunk& c : job.inputs[i].chunks) points.push_back(c.points);
+    }
+    end_run();
+    return points;
+}
+
+// The chunk size a fixed table can state: 50,000 when the merge encodes in runs, otherwise the
+// size that every input keeping its chunks states (one with variable chunks keeps the table
+// variable).
+std::optional<std::uint32_t> fixed_size(const MergeJob& job, const CodingPlan& plan) {
+    std::optional<std::uint32_t> size;
+    for (std::size_t i = 0; i < job.inputs.size(); ++i)
+        if (in_run(plan, i)) return kEncodedChunkPoints;
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        const std::uint32_t s = job.inputs[i].laszip->record.chunk_size;
+        if (s == laz::kVariableChunkSize || (size && *size != s)) return std::nullopt;
+        size = s;
+    }
+    return size;
+}
+
+// "the first file, NAME" when the first LAZ input is the first file, "the first LAZ file, NAME"
+// otherwise.
+std::string first_laz_name(const MergeJob& job, std::size_t first) {
+    std::string text = first == 0 ? "the first file, " : "the first LAZ file, ";
+    text += job.names[first];
+    return text;
+}
+
+Problem unlike_first_laz(const MergeJob& job, std::size_t first, std::size_t i) {
+    for (const Difference& x : differences(job.inputs[first], job.inputs[i])) {
+        const bool laszip = x.field == Field::LaszipCompressor || x.field == Field::LaszipCoder ||
+                            x.field == Field::LaszipOptions || x.field == Field::LaszipItems;
+        if (!laszip) continue;
+        return refused(say("\n%s of %s is %s; %s, has %s\n", name_of(x.field), job.names[i].c_str(),
+                           x.value.c_str(), first_laz_name(job, first).c_str(),
+                           x.first_value.c_str()));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Result<OutputForm> output_form(const std::string& name) {
+    // The library's own rule for an extension; its message only when neither form matches.
+    using korvane::ExtensionProblem;
+    if (korvane::extension_problem(name.c_str(), "las") == ExtensionProblem::None)
+        return OutputForm::Las;
+    if (korvane::extension_problem(name.c_str(), "laz") == ExtensionProblem::None)
+        return OutputForm::Laz;
+    return invalid_request({korvane::extension_message(name.c_str(), "las") +
+                            say("\nOutput file should have .las or .laz extension\n").text});
+}
+
+const char* action_of(Coding coding) {
+    switch (coding) {
+        case Coding::Copy:
+            return "copied";
+        case Coding::Decode:
+            return "decoded";
+        case Coding::Encode:
+            return "encoded";
+        case Coding::Reencode:
+            return "re-encoded";
+        case Coding::Rewrite:
+            return "rewritten";
+        case Coding::Shift:
+            return "shifted";
+    }
+    return "";
+}
+
+std::vector<GridInput> grid_inputs(const MergeJob& job) {
+    std::vector<GridInput> inputs;
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        const InputDescription& d = job.inputs[i];
+        GridInput g;
+        g.name = job.names[i];
+        const std::span<const std::byte> h = d.header;
+        for (std::size_t a = 0; a < kAxes; ++a) {
+            g.scale[a] = korvane::read_field(h, korvane::header::kScale, a);
+            g.offset[a] = korvane::read_field(h, korvane::header::kOffset, a);
+            g.max[a] = korvane::read_field(h, korvane::header::kBox, 2 * a);
+            g.min[a] = korvane::read_field(h, korvane::header::kBox, 2 * a + 1);
+        }
+        g.has_points = d.point_count != 0;
+        inputs.push_back(g);
+    }
+    return inputs;
+}
+
+namespace {
+
+// Layered chunks code Z, like X and Y, from the first point; point-wise chunks predict Z from
+// zero, so only a re-encoding moves it.
+bool shifts_z(const InputDescription& d) {
+    return d.laszip && d.laszip->record.compressor == laz::kLayeredChunkedCompressor;
+}
+
+// The decoders add modulo 2^32: a shift is safe when the box stays well inside the 32-bit range
+// on the output's grid and every chunk's first point lies inside the box (widened by a step).
+bool can_shift(const GridInput& in, const std::array<AxisMap, kAxes>& maps, const GridPlan& grid,
+               const ChunkHeads& heads, bool z) {
+    constexpr long double kReach = 1L << 30;
+    for (std::size_t a = 0; a < kAxes; ++a) {
+        if (maps[a].d == 0 || (a == 2 && !z)) continue;
+        const long double s = grid.scale[a], o = grid.offset[a];
+        if (std::fabs((in.max[a] - o) / s) > kReach || std::fabs((in.min[a] - o) / s) > kReach)
+            return false;
+        const long double lo =
+            std::floor((in.min[a] - static_cast<long double>(in.offset[a])) / in.scale[a]) - 1;
+        const long double hi =
+            std::ceil((in.max[a] - static_cast<long double>(in.offset[a])) / in.scale[a]) + 1;
+        for (const auto& head : heads)
+            if (head[a] < lo || head[a] > hi) return false;
+    }
+    return true;
+}
+
+Conversion conversion_of(const GridInput& in, const std::array<AxisMap, kAxes>& maps,
+                         const GridPlan& grid, std::uint16_t record_length) {
+    Conversion c;
+    c.maps = maps;
+    c.in_scale = in.scale;
+    c.in_offset = in.offset;
+    c.out_scale = grid.scale;
+    c.out_offset = grid.offset;
+    c.record_length = record_length;
+    return c;
+}
+
+}  // namespace
+
+std::vector<bool> shift_candidates(const MergeJob& job, OutputForm form, bool fixed_chunks,
+                                   const GridPlan& grid) {
+    std::vector<bool> candidates(job.inputs.size(), false);
+    if (form != OutputForm::Laz || fixed_chunks) return candidates;
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        const InputDescription& d = job.inputs[i];
+        const std::array<AxisMap, kAxes>& maps = grid.inputs[i];
+        if (!d.compressed || grid.identity(i)) continue;
+        bool whole_steps = true;
+        for (std::size_t a = 0; a < kAxes; ++a)
+            whole_steps = whole_steps && maps[a].exact && maps[a].k == 1;
+        candidates[i] = whole_steps && (maps[2].d == 0 || shifts_z(d));
+    }
+    return candidates;
+}
+
+Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form, bool fixed_chunks,
+                               GridPlan grid, const std::vector<std::optional<ChunkHeads>>& heads) {
+    CodingPlan plan;
+    plan.form = form;
+    plan.grid = std::move(grid);
+    plan.runs_across_inputs = fixed_chunks;
+    const std::vector<GridInput> on_grid = grid_inputs(job);
+    const std::vector<bool> candidates = shift_candidates(job, form, fixed_chunks, plan.grid);
+    std::optional<std::size_t> first_laz;
+    const bool laz_out = form == OutputForm::Laz;
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        const InputDescription& d = job.inputs[i];
+        if (d.compressed && !first_laz) first_laz = i;
+        const bool moved = !plan.grid.identity(i);
+        Coding c = Coding::Copy;
+        if (d.compressed && !laz_out) c = Coding::Decode;
+        if (d.compressed && laz_out && (fixed_chunks || moved)) c = Coding::Reencode;
+        if (!d.compressed && laz_out) c = Coding::Encode;
+        if (!d.compressed && !laz_out && moved) c = Coding::Rewrite;
+        std::array<std::int64_t, kAxes> shift{};
+        if (c == Coding::Reencode && candidates[i] && i < heads.size() && heads[i] &&
+            can_shift(on_grid[i], plan.grid.inputs[i], plan.grid, *heads[i], shifts_z(d))) {
+            c = Coding::Shift;
+            for (std::size_t a = 0; a < kAxes; ++a) shift[a] = plan.grid.inputs[i][a].d;
+        }
+        plan.coding.push_back(c);
+        plan.shifts.push_back(shift);
+        plan.conversions.push_back(
+            moved && c != Coding::Shift
+                ? std::optional(
+                      conversion_of(on_grid[i], plan.grid.inputs[i], plan.grid, d.record_length))
+                : std::nullopt);
+    }
+    // Every input decoded must have items the codec implements.
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        if (plan.coding[i] != Coding::Decode && plan.coding[i] != Coding::Reencode) continue;
+        const laz::LaszipRecord& z = job.inputs[i].laszip->record;
+        if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(z))
+            return refused(say(
+                "\n%s holds LASzip item %s version %u, which Quillet cannot decode\n",
+                job.names[i].c_str(), laz::item_name(item->type).c_str(), unsigned{item->version}));
+    }
+    if (form == OutputForm::Las) return plan;
+
+    // A LAZ output: the LAZ inputs' chunks that go in as they are (copied or shifted) must share
+    // one record with those of the first LAZ input.
+    if (first_laz)
+        for (std::size_t i = *first_laz + 1; i < job.inputs.size(); ++i)
+            if (job.inputs[i].compressed &&
+                (plan.coding[i] == Coding::Copy || plan.coding[i] == Coding::Shift))
+                if (Problem m = unlike_first_laz(job, *first_laz, i)) return *m;
+    const InputDescription& first = job.inputs.front();
+    if (first_laz) {
+        plan.laszip = job.inputs[*first_laz].laszip->record;
+        plan.laszip_source = first_laz;
+    } else {
+        const auto extra = static_cast<std::uint16_t>(first.record_length -
+                                                      korvane::base_record_length(first.format));
+        plan.laszip = laz::standard_laszip_record(first.format, extra, kEncodedChunkPoints);
+    }
+    bool encodes = false;
+    for (const Coding c : plan.coding) encodes |= c == Coding::Encode || c == Coding::Reencode;
+    if (encodes) {
+        if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(plan.laszip)) {
+            const std::string name = laz::item_name(item->type);
+            if (first_laz)
+                return refused(
+                    say("\nThe LAS inputs would be compressed with the LASzip items of %s, and "
+                        "Quillet cannot encode its item %s version %u\n",
+                        job.names[*first_laz].c_str(), name.c_str(), unsigned{item->version}));
+            return refused(
+                say("\nQuillet cannot encode LASzip item %s version %u, which point format %u "
+                    "needs\n",
+                    name.c_str(), unsigned{item->version}, unsigned{first.format}));
+        }
+    }
+
+    const std::vector<std::uint64_t> points = output_chunk_points(job, plan);
+    plan.chunk_count = points.size();
+    const std::optional<std::uint32_t> size = fixed_size(job, plan);
+    plan.fixed_chunks = size.has_value();
+    for (std::size_t k = 0; k + 1 < points.size() && plan.fixed_chunks; ++k)
+        plan.fixed_chunks = points[k] == *size;
+    plan.laszip.chunk_size = plan.fixed_chunks ? *size : laz::kVariableChunkSize;
+    plan.laszip.special_evlr_count = -1;
+    plan.laszip.special_evlr_offset = -1;
+    plan.laszip_payload = first_laz
+                              ? laz::rewrite_laszip_record(job.inputs[*first_laz].laszip->payload,
+                                                           plan.laszip.chunk_size)
+                              : laz::build_laszip_record(plan.laszip);
+    return plan;
+}
+
+std::string plan_line(const MergeJob& job, const CodingPlan& plan, std::size_t i) {
+    const GridInput in = grid_inputs(job)[i];
+    std::string line = job.names[i] + ":";
+    const char* sep = " ";
+    auto add = [&](const std::string& part) {
+        line += sep;
+        line += part;
+        sep = ", ";
+    };
+    for (std::size_t a = 0; a < kAxes; ++a) {
+        const AxisMap& m = plan.grid.inputs[i][a];
+        if (m.identity() || !in.has_points) continue;
+        const std::string axis = axis_name(a);
+        const bool scale = in.scale[a] != plan.grid.scale[a];
+        const bool offset = in.offset[a] != plan.grid.offset[a];
+        std::string change;
+        if (scale)
+            change =
+                axis + "ScaleFactor " + text_of(in.scale[a]) + " -> " + text_of(plan.grid.scale[a]);
+        if (offset) {
+            if (!change.empty()) change += ", ";
+            change +=
+                axis + "Offset " + text_of(in.offset[a]) + " -> " + text_of(plan.grid.offset[a]);
+        }
+        if (!m.exact) {
+            char error[32];
+            std::snprintf(error, sizeof error, "%.3Lg", m.error);
+            change += " (" + axis + " rounded, by up to " + error + ")";
+        } else {
+            change += " (" + axis;
+            if (m.k != 1) change += " x " + std::to_string(m.k);
+            if (m.d != 0)
+                change +=
+                    (m.d > 0 ? " + " : " - ") + std::to_string(m.d > 0 ? m.d : -m.d) + " steps";
+            change += ")";
+        }
+        add(change);
+    }
+    add(action_of(plan.coding[i]));
+    return line;
+}
+
+}  // namespace quillet

@@ -1,0 +1,189 @@
+#include "plan/extended_checks.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "classic/input_checks.hpp"
+#include "file_checks.hpp"
+#include "full_io.hpp"
+#include "las/byte_order.hpp"
+#include "las/point_formats.hpp"
+#include "plan/input_differences.hpp"
+#include "read/input_file.hpp"
+#include "read/list_file.hpp"
+#include "unique_fd.hpp"
+
+namespace quillet {
+namespace {
+
+using ull = unsigned long long;
+namespace laz = korvane::laz;
+
+// Opens and reads one listed file; the missing-file messages are those of the classic checks.
+Result<InputDescription> describe_listed(const std::string& name, korvane::FileSystem& fs) {
+    if (const std::string cannot = korvane::access_problem(name.c_str(), fs); !cannot.empty())
+        return bad_input({cannot + korvane::error_text(1, name.c_str())});
+    const korvane::UniqueFd fd = open_input(name, fs);
+    if (!fd.valid())
+        return bad_input(say("\nCannot read %s: %s\n", name.c_str(), std::strerror(errno)));
+    ReadResult read = read_extended(fd.get(), name, fs);
+    if (Problem refusal = extended_refusal(read, name)) return *refusal;
+    if (read.problem) return *read.problem;
+    return std::move(read.description);
+}
+
+}  // namespace
+
+Problem extended_refusal(const ReadResult& read, const std::string& name) {
+    const InputDescription& d = read.description;
+    if (read.format_read && korvane::has_waveform_packets(d.format))
+        return refused(
+            say("\n%s holds point format %u, whose waveform packets point into its own waveform "
+                "data: it cannot be merged\n",
+                name.c_str(), unsigned{d.format}));
+    if (!d.laszip) return std::nullopt;
+    const laz::LaszipRecord& z = d.laszip->record;
+    if (z.compressor == laz::kPointwiseCompressor)
+        return refused(
+            say("\n%s is LAZ compressed point by point, not in chunks: it cannot be merged without "
+                "decompressing it\n",
+                name.c_str()));
+    if ((z.compressor != laz::kPointwiseChunkedCompressor &&
+         z.compressor != laz::kLayeredChunkedCompressor) ||
+        z.coder != 0)
+        return refused(
+            say("\n%s uses LASzip compressor %u with coder %u, which Quillet cannot merge\n",
+                name.c_str(), unsigned{z.compressor}, unsigned{z.coder}));
+    return std::nullopt;
+}
+
+Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane::FileSystem& fs) {
+    job.inputs.clear();
+    job.LASCount = 0;
+
+    for (const std::string& name : job.names) {
+        Result<InputDescription> d = describe_listed(name, fs);
+        if (!d) return d.problem();
+        if (!job.inputs.empty()) {
+            const InputDescription& first = job.inputs.front();
+            // LAS and LAZ inputs mix; whether LAZ inputs can share one file is the coding
+            // plan's to say, once the output's form is known.
+            std::vector<Difference> found = differences(first, *d);
+            // Scale factors and offsets are the grid plan's to reconcile.
+            std::erase_if(found, [](const Difference& x) {
+                switch (x.field) {
+                    case Field::Compression:
+                    case Field::XScaleFactor:
+                    case Field::YScaleFactor:
+                    case Field::ZScaleFactor:
+                    case Field::XOffset:
+                    case Field::YOffset:
+                    case Field::ZOffset:
+                    case Field::LaszipCompressor:
+                    case Field::LaszipCoder:
+                    case Field::LaszipOptions:
+                    case Field::LaszipItems:
+                        return true;
+                    default:
+                        return false;
+                }
+            });
+            if (!found.empty()) {
+                const Difference& x = found.front();
+                return refused(say("\n%s of %s is %s; the first file, %s, has %s\n",
+                                   name_of(x.field), name.c_str(), x.value.c_str(),
+                                   job.names[0].c_str(), x.first_value.c_str()));
+            }
+            if (!same_crs_records(first, *d))
+                events.warn(say("\nWARNING: The coordinate reference system records of %s differ "
+                                "from those of the first file, %s; the merged file keeps the "
+                                "first file's\n",
+                                name.c_str(), job.names[0].c_str())
+                                .text);
+        }
+        job.inputs.push_back(std::move(*d));
+        ++job.LASCount;
+    }
+    return too_few_files(job);
+}
+
+Problem too_few_files(const MergeJob& job) {
+    const char* list = job.listName.c_str();
+    if (job.LASCount == 0)
+        return invalid_request(say("\nFile %s contains no valid .las files\n", list));
+    if (job.LASCount == 1)
+        return invalid_request(say("\nAt least two .las files required in %s\n", list));
+    return std::nullopt;
+}
+
+Result<Total> check_extended_total(const MergeJob& job, const CodingPlan& plan) {
+    const InputDescription& first = job.inputs.front();
+    const std::uint64_t limit = first.minor < 4 ? std::numeric_limits<std::uint32_t>::max()
+                                                : std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t total = 0;
+    for (const InputDescription& d : job.inputs) {
+        if (d.point_count > limit - total)
+            return refused(
+                say("\nERROR: The inputs hold more points than a LAS 1.%u header can "
+                    "state (%llu)\n",
+                    unsigned{first.minor}, ull{limit}));
+        total += d.point_count;
+    }
+    // One chunk table lists every chunk of a LAZ output, and counts them in 32 bits.
+    if (plan.form == OutputForm::Laz &&
+        plan.chunk_count > std::numeric_limits<std::uint32_t>::max())
+        return refused(
+            say("\nERROR: The inputs hold %llu chunks, more than one chunk table can "
+                "list (4294967295)\n",
+                ull{plan.chunk_count}));
+    return Total{total, say("%llu points in all input .%s files\n", ull{total},
+                            first.compressed ? "laz" : "las")};
+}
+
+Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(const MergeJob& job,
+                                                                const std::vector<bool>& candidates,
+                                                                korvane::FileSystem& fs) {
+    std::vector<std::optional<ChunkHeads>> heads(job.inputs.size());
+    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+        if (!candidates[i]) continue;
+        const std::string& name = job.names[i];
+        const korvane::UniqueFd fd = open_input(name, fs);
+        if (!fd.valid())
+            return bad_input(say("\nCannot read %s: %s\n", name.c_str(), std::strerror(errno)));
+        ChunkHeads found;
+        std::uint64_t offset = job.inputs[i].points.offset;
+        bool whole = true;
+        for (const korvane::LazChunk& c : job.inputs[i].chunks) {
+            std::array<std::byte, 12> head;
+            whole = whole && c.bytes >= head.size();
+            if (!whole) break;
+            const ssize_t got = korvane::read_full(fs, fd.get(), head, static_cast<off_t>(offset));
+            if (got != static_cast<ssize_t>(head.size()))
+                return Failure{got < 0 ? KORVANE_IO_ERROR : KORVANE_BAD_INPUT,
+                               say("\nCannot read %s: %s\n", name.c_str(),
+                                   got < 0 ? std::strerror(errno) : "the file ended early")
+                                   .text};
+            found.push_back({korvane::get_le<std::int32_t>(head, 0),
+                             korvane::get_le<std::int32_t>(head, 4),
+                             korvane::get_le<std::int32_t>(head, 8)});
+            offset += c.bytes;
+        }
+        if (whole) heads[i] = std::move(found);
+    }
+    return heads;
+}
+
+void hint_extended(const std::string& name, std::FILE* hints, korvane::FileSystem& fs) {
+    if (hints == nullptr) return;
+    const korvane::UniqueFd fd = open_input(name, fs);
+    if (!fd.valid()) return;
+    const ReadResult read = read_extended(fd.get(), name, fs);
+    if (read.problem || extended_refusal(read, name)) return;
+    const InputDescription& d = read.description;
+    print(hints,
+          say("%s is LAS 1.%u%s with point format %u: Quillet --extended merges it\n", name.c_str(),
+              unsigned{d.minor}, d.compressed ? " (LAZ)" : "", unsigned{d.format}));
+}
+
+}  // namespace quillet

@@ -1,0 +1,253 @@
+#include "write/chunk_pipeline.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <csignal>
+#include <map>
+
+#include "laz/chunk_codec.hpp"
+
+namespace quillet {
+namespace {
+
+namespace laz = korvane::laz;
+
+}  // namespace
+
+// The coders of one thread, one decoder or encoder per LASzip record, made once and reset for
+// each chunk.
+class ChunkCoders {
+  public:
+    ChunkResult run(ChunkWork& work) {
+        switch (work.kind) {
+            case ChunkWork::Kind::Decode:
+                return decode(work);
+            case ChunkWork::Kind::Encode:
+                return encode(work);
+            case ChunkWork::Kind::Convert:
+                return convert(work);
+            case ChunkWork::Kind::Transcode:
+                return transcode(work);
+        }
+        return {};
+    }
+
+  private:
+    laz::ChunkDecoder& decoder(const laz::LaszipRecord& r) {
+        return decoders_.try_emplace(&r, r).first->second;
+    }
+    laz::ChunkEncoder& encoder(const laz::LaszipRecord& r) {
+        return encoders_.try_emplace(&r, r).first->second;
+    }
+
+    // Decodes one chunk of `bytes` at `at` into `into` (resized to its records); false when it
+    // is damaged.
+    bool decode_chunk(laz::ChunkDecoder& d, std::span<const std::byte> chunk, std::uint32_t points,
+                      std::vector<std::byte>& into, std::size_t into_at) {
+        into.resize(into_at + std::size_t{points} * d.record_length());
+        if (!d.begin(chunk, points)) return false;
+        for (std::size_t at = into_at; d.remaining() > 0;) {
+            const std::optional<std::size_t> n = d.decode(std::span(into).subspan(at));
+            if (!n || *n == 0) return false;
+            at += *n * d.record_length();
+        }
+        return true;
+    }
+
+    ChunkResult decode(ChunkWork& work) {
+        laz::ChunkDecoder& d = decoder(*work.record);
+        ChunkResult r;
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        std::size_t at = 0;
+        for (std::size_t c = 0; c < work.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = work.chunks[c];
+            if (!decode_chunk(d, std::span(work.bytes).subspan(at, chunk.bytes), chunk.points,
+                              r.bytes, r.bytes.size())) {
+                r.ok = false;
+                r.failed_chunk = c;
+                break;
+            }
+            at += chunk.bytes;
+        }
+        if (r.ok && work.convert != nullptr) r.extent = convert_records(r.bytes, *work.convert);
+        r.spare = std::move(work.bytes);
+        return r;
+    }
+
+    // All the records as one chunk, or, when `chunks` lists their points, as those chunks.
+    ChunkResult encode(ChunkWork& work) {
+        laz::ChunkEncoder& e = encoder(*work.record);
+        ChunkResult r;
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        auto one = [&](std::span<const std::byte> records) {
+            e.begin();
+            e.encode(records);
+            const std::span<const std::byte> chunk = e.finish();
+            r.bytes.insert(r.bytes.end(), chunk.begin(), chunk.end());
+            r.chunks.push_back({e.points(), static_cast<std::uint32_t>(chunk.size())});
+        };
+        if (work.chunks.empty()) {
+            one(work.bytes);
+        } else {
+            std::size_t at = 0;
+            for (const korvane::LazChunk& c : work.chunks) {
+                const std::size_t n = std::size_t{c.points} * e.record_length();
+                one(std::span(work.bytes).subspan(at, n));
+                at += n;
+            }
+        }
+        r.spare = std::move(work.bytes);
+        return r;
+    }
+
+    static ChunkResult convert(ChunkWork& work) {
+        ChunkResult r;
+        r.extent = convert_records(work.bytes, *work.convert);
+        r.bytes = std::move(work.bytes);
+        r.spare = std::move(work.output);
+        return r;
+    }
+
+    ChunkResult transcode(ChunkWork& work) {
+        laz::ChunkDecoder& d = decoder(*work.record);
+        laz::ChunkEncoder& e = encoder(*work.encode_with);
+        ChunkResult r;
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        std::size_t at = 0;
+        std::uint64_t before = 0;
+        for (std::size_t c = 0; c < work.chunks.size(); ++c) {
+            const korvane::LazChunk& chunk = work.chunks[c];
+            if (!decode_chunk(d, std::span(work.bytes).subspan(at, chunk.bytes), chunk.points,
+                              records_, 0)) {
+                r.ok = false;
+                r.failed_chunk = c;
+                break;
+            }
+            at += chunk.bytes;
+            if (work.convert != nullptr) {
+                const ConvertedExtent x = convert_records(records_, *work.convert);
+                r.extent.add(x, before);
+                if (x.outside) break;
+            }
+            before += chunk.points;
+            e.begin();
+            e.encode(records_);
+            const std::span<const std::byte> coded = e.finish();
+            r.bytes.insert(r.bytes.end(), coded.begin(), coded.end());
+            r.chunks.push_back({chunk.points, static_cast<std::uint32_t>(coded.size())});
+        }
+        r.spare = std::move(work.bytes);
+        return r;
+    }
+
+    std::map<const laz::LaszipRecord*, laz::ChunkDecoder> decoders_;
+    std::map<const laz::LaszipRecord*, laz::ChunkEncoder> encoders_;
+    std::vector<std::byte> records_;  // Transcode: one chunk's records
+};
+
+namespace {
+
+// The signals that end a merge: only the thread that writes the output takes them, so that its
+// handler removes the temporary file.
+sigset_t merge_ending_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+}  // namespace
+
+std::optional<unsigned> thread_count_of(std::string_view text) {
+    unsigned n = 0;
+    if (text.empty() || text.size() > 2) return std::nullopt;
+    for (const char ch : text) {
+        if (ch < '0' || ch > '9') return std::nullopt;
+        n = 10 * n + static_cast<unsigned>(ch - '0');
+    }
+    if (n < 1 || n > kMaxThreads) return std::nullopt;
+    return n;
+}
+
+unsigned default_thread_count() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    unsigned n = 1;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) n = static_cast<unsigned>(CPU_COUNT(&set));
+    return std::clamp(n, 1u, kMaxThreads);
+}
+
+ChunkPipeline::ChunkPipeline(unsigned threads) : limit_(2 * std::size_t{threads}) {
+    if (threads <= 1) {
+        own_coders_ = std::make_unique<ChunkCoders>();
+        return;
+    }
+    // Workers start with these signals blocked: they inherit the mask of the thread that makes
+    // them, which gets its own back once they run.
+    const sigset_t blocked = merge_ending_signals();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work_loop(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+ChunkPipeline::~ChunkPipeline() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+void ChunkPipeline::give(ChunkWork work) {
+    if (workers_.empty()) {
+        std::promise<ChunkResult> done;
+        done.set_value(own_coders_->run(work));
+        results_.push_back(done.get_future());
+        return;
+    }
+    Job job{std::move(work), {}};
+    results_.push_back(job.result.get_future());
+    {
+        const std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    ready_.notify_one();
+}
+
+void ChunkPipeline::give_done(ChunkResult result) {
+    std::promise<ChunkResult> done;
+    done.set_value(std::move(result));
+    results_.push_back(done.get_future());
+}
+
+ChunkResult ChunkPipeline::take() {
+    ChunkResult r = results_.front().get();
+    results_.pop_front();
+    return r;
+}
+
+void ChunkPipeline::work_loop() {
+    ChunkCoders coders;
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_) return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job.result.set_value(coders.run(job.work));
+    }
+}
+
+}  // namespace quillet
