@@ -3,7 +3,7 @@
 #
 #   bench/codec_vs_lazperf.sh BUILD_DIR [RUNS]
 #
-# Three files, each a shared sample's chunks repeated by lazgen: lone-star-split-2.laz to about 5
+# Three files, each a test sample's chunks repeated by lazgen: lone-star-split-2.laz to about 5
 # million points (point format 1), append-bug.laz likewise (format 8 with 3 extra bytes), and
 # 1.2-with-color.copc.laz (chunks of about 16 points, format 7) to about 1 million. For each,
 # RUNS (default 5) interleaved runs of codec_throughput (our decode and encode, in memory) and of
@@ -19,7 +19,7 @@ set -euo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 runs=${2:-5}
 here=$(cd "$(dirname "$0")" && pwd)
-samples=$here/../../shared/samples
+samples=$here/../tests/data
 dir=${BENCH_DIR:-/tmp/quillet-bench-codec}
 for program in "$build/bench/codec_throughput" "$build/tools/lazgen" "$build/merge/Quillet"; do
     [ -x "$program" ] || { echo "missing $program: build the benchmarks in $build first" >&2; exit 2; }

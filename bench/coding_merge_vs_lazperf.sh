@@ -14,7 +14,7 @@ set -euo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 runs=${2:-5}
 here=$(cd "$(dirname "$0")" && pwd)
-samples=$here/../../shared/samples
+samples=$here/../tests/data
 dir=${BENCH_DIR:-/tmp/quillet-bench-coding}
 quillet=$build/merge/Quillet
 for program in "$quillet" "$build/tools/lazgen"; do

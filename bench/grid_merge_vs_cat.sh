@@ -16,7 +16,7 @@ build=$(cd "${1:-build-bench}" && pwd)
 runs=${2:-5}
 copies=${3:-40}
 here=$(cd "$(dirname "$0")" && pwd)
-samples=$here/../../shared/samples
+samples=$here/../tests/data
 dir=${BENCH_DIR:-/tmp/quillet-bench-grid}
 quillet=$build/merge/Quillet
 for program in "$quillet" "$build/tools/lazgen" "$build/tools/lasmove"; do

@@ -5,7 +5,7 @@
 #   bench/merge_extended_vs_cat.sh BUILD_DIR [KIND [FILES [MB_PER_FILE [RUNS]]]]
 #
 # KIND laz (default): FILES (default 8) LAZ tiles of about MB_PER_FILE megabytes (default 75),
-#   each the chunks of $LAZ_SAMPLE (default autzen_trim.laz of the shared samples) repeated by
+#   each the chunks of $LAZ_SAMPLE (default tests/data/autzen_trim.laz) repeated by
 #   lazgen. Quillet copies the compressed chunks and writes one new chunk table; its memory
 #   target is 16 MiB plus 16 bytes per chunk.
 # KIND las14: FILES (default 8) tiles of about MB_PER_FILE megabytes (default 250) of LAS 1.4
@@ -32,7 +32,7 @@ files=${3:-8}
 mb=${4:-$default_mb}
 runs=${5:-11}
 dir=${BENCH_DIR:-/tmp/quillet-bench-ext}
-sample=${LAZ_SAMPLE:-$here/../../shared/samples/autzen_trim.laz}
+sample=${LAZ_SAMPLE:-$here/../tests/data/autzen_trim.laz}
 for program in "$build/merge/Quillet" "$build/tools/lasgen" "$build/tools/lazgen"; do
     if [ ! -x "$program" ]; then
         echo "missing $program: build Quillet, lasgen and lazgen in $build first" >&2

@@ -16,9 +16,9 @@
 #include <optional>
 
 #include "child_process.hpp"
+#include "cli/merge_driver.hpp"
 #include "file_system.hpp"
 #include "las_header.hpp"
-#include "merge_driver.hpp"
 #include "merge_fixture.hpp"
 
 namespace {
@@ -43,8 +43,7 @@ class RunningMerge : public ::testing::TestWithParam<const char*> {
     void SetUp() override {
         if (laz()) {
             const std::string sample = std::string(SAMPLES_DIR) + "/lone-star-split-2.laz";
-            if (!std::filesystem::exists(sample))
-                GTEST_SKIP() << "no LAZ samples in " << SAMPLES_DIR;
+            ASSERT_TRUE(std::filesystem::exists(sample)) << "missing test data: " << sample;
             for (const char* name : {"a.laz", "b.laz"})
                 ASSERT_EQ(testing_support::run_child({LAZGEN_EXE, sample, dir_ / name, kLazCopies})
                               .exit_status,

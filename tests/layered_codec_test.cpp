@@ -1,5 +1,5 @@
 // The layered LAZ chunk codec (point formats 6-8) against laz-perf 0.0.7, an independent LASzip
-// implementation: every compressor-3 chunk of the shared samples decodes to laz-perf's records
+// implementation: every compressor-3 chunk of the real samples decodes to laz-perf's records
 // and encodes back to its own bytes; generated records that reach the coders' corners go through
 // our encoder and come back out of laz-perf's decoder (and ours) as they went in; damaged chunks
 // are refused without a crash; and the item lists the codec accepts.

@@ -1,5 +1,5 @@
 // The point-wise LAZ chunk codec (formats 0-3) against laz-perf, a decoder that shares no code
-// with ours: every chunk of the shared samples decodes to laz-perf's records and codes back to its
+// with ours: every chunk of the real samples decodes to laz-perf's records and codes back to its
 // own bytes; generated records that reach the coders' corners come back from laz-perf exactly;
 // damaged chunks are refused without reading out of bounds; and the item lists are judged.
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ std::string first_difference(const Bytes& ours, const Bytes& theirs, std::size_t
             GTEST_SKIP() << why;                                                              \
     } while (false)
 
-// Every chunk of every shared sample of compressor 2.
+// Every chunk of every real sample of compressor 2.
 TEST(PointwiseCodec, SamplesDecodeAsLazperfAndEncodeToTheirBytes) {
     SKIP_WITHOUT_LAZPERF();
     const struct {

@@ -9,7 +9,7 @@ build=${1:?usage: run_fuzzers.sh BUILD_DIR SECONDS [TARGET...]}
 seconds=${2:?usage: run_fuzzers.sh BUILD_DIR SECONDS [TARGET...]}
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-samples="$here/../../../shared/samples"
+samples="$here/../data"
 fuzz="$build/tests/fuzz"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -27,6 +27,9 @@ max_len() {
   esac
 }
 
+# The real files some seeds are cut from are part of the checkout: without them the seeds would
+# quietly be synthetic only.
+[ -f "$samples/MANIFEST.tsv" ] || { echo "missing test data in $samples" >&2; exit 2; }
 seeds="$fuzz/seeds"
 rm -rf "$seeds"
 "$fuzz/make_seeds" "$seeds" "$samples" || exit 1

@@ -1,6 +1,6 @@
 // The fixture of the tests that merge the LAZ samples and check the outputs with the independent
-// LAZ decoder: each test is skipped, saying why, when the samples or the decoder are missing, and
-// has a scratch directory of its own.
+// LAZ decoder: each test fails when the samples (part of the checkout) are missing, is skipped,
+// saying why, when the decoder is missing, and has a scratch directory of its own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,8 +20,8 @@ namespace testing_support {
 class LazMergeFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(std::string(SAMPLES_DIR) + "/lone-star-split-1.laz"))
-            GTEST_SKIP() << "no LAZ samples in " << SAMPLES_DIR;
+        ASSERT_TRUE(std::filesystem::exists(std::string(SAMPLES_DIR) + "/lone-star-split-1.laz"))
+            << "missing test data: no LAZ samples in " << SAMPLES_DIR;
         if (const std::string why = laz_decoder_unavailable(); !why.empty())
             GTEST_SKIP() << "no independent LAZ decoder: " << why;
     }
