@@ -21,14 +21,17 @@ static const char* data_dir;
 static const char* quillet;
 static const char* work_dir;
 static int passed, failed;
+static pthread_mutex_t counts_lock = PTHREAD_MUTEX_INITIALIZER; /* rows run on two threads too */
 
 static void check(int ok, const char* row, const char* what) {
+    pthread_mutex_lock(&counts_lock);
     if (ok) {
         ++passed;
     } else {
         ++failed;
         printf("FAILED: %s: %s\n", row, what);
     }
+    pthread_mutex_unlock(&counts_lock);
 }
 
 /* The whole of a file, or NULL; its size in *size. */
