@@ -129,9 +129,7 @@ CommandLine parse_command_line(std::span<const char* const> args) {
                     return refused_option(std::string(option->long_name) + " needs a value");
                 }
             }
-            if (!option->apply(c, value))
-                return refused_option("The number of threads must be a whole number from 1 to " +
-                                      std::to_string(kMaxThreads) + ", not " + std::string(value));
+            if (!option->apply(c, value)) return refused_option(thread_count_refusal(value));
             // Help and version are answered at once, whatever follows them.
             if (c.action != Action::Merge) return c;
             given.push_back(option);

@@ -31,9 +31,6 @@ struct MergeEvents {
     bool go_on(std::uint64_t done, std::uint64_t total) const {
         return !progress || progress(done, total);
     }
-    void temporary_name(const std::string& name) const {
-        if (temporary) temporary(name);
-    }
 };
 
 }  // namespace quillet

@@ -96,11 +96,7 @@ korvane_status korvane_merge_set_option(korvane_merge* m, const char* name, cons
         const std::string_view text = value == nullptr ? "" : value;
         if (option == "threads") {
             const std::optional<unsigned> n = quillet::thread_count_of(text);
-            if (!n)
-                return invalid(
-                    m, say("\nThe number of threads must be a whole number from 1 to "
-                           "%u, not %.*s\n",
-                           quillet::kMaxThreads, static_cast<int>(text.size()), text.data()));
+            if (!n) return invalid(m, {"\n" + quillet::thread_count_refusal(text) + "\n"});
             m->request.threads = *n;
             return settle(m, KORVANE_OK);
         }

@@ -159,11 +159,7 @@ Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(const MergeJob& 
             whole = whole && c.bytes >= head.size();
             if (!whole) break;
             const ssize_t got = korvane::read_full(fs, fd.get(), head, static_cast<off_t>(offset));
-            if (got != static_cast<ssize_t>(head.size()))
-                return Failure{got < 0 ? KORVANE_IO_ERROR : KORVANE_BAD_INPUT,
-                               say("\nCannot read %s: %s\n", name.c_str(),
-                                   got < 0 ? std::strerror(errno) : "the file ended early")
-                                   .text};
+            if (got != static_cast<ssize_t>(head.size())) return read_failure(name, got);
             found.push_back({korvane::get_le<std::int32_t>(head, 0),
                              korvane::get_le<std::int32_t>(head, 4),
                              korvane::get_le<std::int32_t>(head, 8)});

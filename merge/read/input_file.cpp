@@ -46,4 +46,9 @@ Result<LAS12Header> read_checked_header(int fd, const std::string& name, korvane
     return *header;
 }
 
+Failure read_failure(const std::string& name, ssize_t got) {
+    if (got < 0) return io_error(say("\nCannot read %s: %s\n", name.c_str(), std::strerror(errno)));
+    return bad_input(say("\nCannot read %s: %s\n", name.c_str(), "the file ended early"));
+}
+
 }  // namespace quillet

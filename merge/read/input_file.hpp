@@ -3,6 +3,7 @@
 #pragma once
 
 #include <Korvane_LiDAR.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -19,5 +20,10 @@ korvane::UniqueFd open_input(const std::string& name, korvane::FileSystem& fs);
 // data starts after it, and that the file holds every record the header states. The problem,
 // naming the file, when it does not.
 Result<LAS12Header> read_checked_header(int fd, const std::string& name, korvane::FileSystem& fs);
+
+// The failure of a read of `name` that gave `got` bytes, fewer than a description said are there:
+// a read error of the system (got < 0, errno set), or a file that ended early (it is damaged, or
+// was shortened after it was checked).
+Failure read_failure(const std::string& name, ssize_t got);
 
 }  // namespace quillet

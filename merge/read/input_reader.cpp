@@ -39,11 +39,7 @@ class FileReader {
     Problem read_at(std::span<std::byte> into, std::uint64_t offset) {
         const ssize_t got = korvane::read_full(fs_, fd_, into, static_cast<off_t>(offset));
         if (got == static_cast<ssize_t>(into.size())) return std::nullopt;
-        // A read error of the system, or a file shortened after its size was taken.
-        return Failure{got < 0 ? KORVANE_IO_ERROR : KORVANE_BAD_INPUT,
-                       say("\nCannot read %s: %s\n", name_.c_str(),
-                           got < 0 ? std::strerror(errno) : "the file ended early")
-                           .text};
+        return read_failure(name_, got);
     }
 
     // The digest of a stretch, read in pieces.

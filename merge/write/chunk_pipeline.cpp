@@ -176,6 +176,11 @@ std::optional<unsigned> thread_count_of(std::string_view text) {
     return n;
 }
 
+std::string thread_count_refusal(std::string_view text) {
+    return "The number of threads must be a whole number from 1 to " + std::to_string(kMaxThreads) +
+           ", not " + std::string(text);
+}
+
 unsigned default_thread_count() {
     cpu_set_t set;
     CPU_ZERO(&set);

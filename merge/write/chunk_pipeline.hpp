@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -61,6 +62,8 @@ unsigned default_thread_count();
 
 // The thread count that `text` states: a whole number from 1 to kMaxThreads, in decimal.
 std::optional<unsigned> thread_count_of(std::string_view text);
+// The line that refuses `text` as a thread count.
+std::string thread_count_refusal(std::string_view text);
 
 class ChunkCoders;
 

@@ -53,6 +53,33 @@ Problem problem_of(const CopyOutcome& outcome, const std::string& input, const s
 // The most bytes copied between two reports of progress.
 constexpr std::uint64_t kProgressBytes = std::uint64_t{4} << 20;
 
+// A stretch of a copy made before one report of progress, and the points it holds.
+struct Slice {
+    std::uint64_t bytes = 0;
+    std::uint64_t points = 0;
+};
+
+// The next slice of a copy of `left` more bytes of piece `p`: LAS records up to kProgressBytes,
+// LAZ chunks up to kProgressBytes (from `chunk` on, one at least), or everything else at once.
+Slice next_slice(const Piece& p, const InputDescription& d, std::uint64_t left,
+                 std::size_t& chunk) {
+    if (!p.points) return {left, 0};
+    if (!d.compressed) {
+        const std::uint64_t records = std::min(
+            left / d.record_length, std::max<std::uint64_t>(1, kProgressBytes / d.record_length));
+        return {records * d.record_length, records};
+    }
+    if (chunk == p.chunks.size()) return {left, 0};
+    Slice s;
+    for (; chunk < p.chunks.size() &&
+           (s.bytes == 0 || s.bytes + p.chunks[chunk].bytes <= kProgressBytes);
+         ++chunk) {
+        s.bytes += p.chunks[chunk].bytes;
+        s.points += p.chunks[chunk].points;
+    }
+    return s;
+}
+
 // One use of an input by the plan: a piece that copies or decodes it, or a segment of a run.
 struct Use {
     std::size_t piece = 0;
@@ -129,12 +156,9 @@ class Writer {
     // What stopped the write, once write_pieces or write_patches returned false.
     const Problem& failure() const { return failure_; }
 
-    // The last report of progress, before the output is committed: every point is written.
-    bool finish() {
-        if (reports_ > 0 && done_ == total_) return true;
-        done_ = total_;
-        return report();
-    }
+    // Before the output is committed: a merge of no points reports once, here; any other has
+    // reported its last point already.
+    bool finish() { return reports_ > 0 || report(); }
 
   private:
     // Keeps the first failure (the first in the output's order) and stops the write.
@@ -249,33 +273,16 @@ class Writer {
         if (!fd) return fail(fd.problem());
         const InputDescription& d = job_.inputs[p.input];
         const std::uint16_t unit = p.points ? d.copy_unit() : 1;
-        const std::uint64_t slice_records =
-            std::max<std::uint64_t>(1, kProgressBytes / std::max<std::uint16_t>(unit, 1));
-        std::uint64_t done = 0;
         std::size_t chunk = 0;
-        while (done < p.from.length) {
-            std::uint64_t bytes = p.from.length - done;
-            std::uint64_t points = 0;
-            if (p.points && d.compressed && chunk < p.chunks.size()) {
-                // Whole chunks, as many as fit kProgressBytes (one at least).
-                bytes = 0;
-                for (; chunk < p.chunks.size() &&
-                       (bytes == 0 || bytes + p.chunks[chunk].bytes <= kProgressBytes);
-                     ++chunk) {
-                    bytes += p.chunks[chunk].bytes;
-                    points += p.chunks[chunk].points;
-                }
-            } else if (p.points && !d.compressed) {
-                bytes = std::min(bytes, slice_records * unit);
-                points = bytes / unit;
-            }
+        for (std::uint64_t done = 0; done < p.from.length;) {
+            const Slice s = next_slice(p, d, p.from.length - done, chunk);
             const CopyOutcome outcome =
                 copy_bytes(fs_, fd->get(), static_cast<off_t>(p.from.offset + done), fd_,
-                           static_cast<off_t>(at_), bytes, unit, buffer_);
+                           static_cast<off_t>(at_), s.bytes, unit, buffer_);
             if (!fail(problem_of(outcome, name, job_.outputName, unit))) return false;
-            at_ += bytes;
-            done += bytes;
-            if (p.points && !advance(points)) return false;
+            at_ += s.bytes;
+            done += s.bytes;
+            if (p.points && !advance(s.points)) return false;
         }
         chunks_.insert(chunks_.end(), p.chunks.begin(), p.chunks.end());
         return fail(done_with(p.input, {k, 0}, fd->get()));
@@ -286,10 +293,7 @@ class Writer {
     Problem read_input(std::size_t input, int fd, std::span<std::byte> into, std::uint64_t offset) {
         const ssize_t got = korvane::read_full(fs_, fd, into, static_cast<off_t>(offset));
         if (got == static_cast<ssize_t>(into.size())) return std::nullopt;
-        return Failure{got < 0 ? KORVANE_IO_ERROR : KORVANE_BAD_INPUT,
-                       say("\nCannot read %s: %s\n", job_.names[input].c_str(),
-                           got < 0 ? std::strerror(errno) : "the file ended early")
-                           .text};
+        return read_failure(job_.names[input], got);
     }
 
     // What the oldest result in the pipeline is, and where it belongs.

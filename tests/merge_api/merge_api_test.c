@@ -116,134 +116,80 @@ typedef struct {
     const char* quillet_options; /* compared with Quillet --extended and these; NULL: not */
 } Row;
 
+/* "moved:NAME" is a copy of NAME whose grid is moved by 1000 steps in X (its offset and box; the
+ * raw values stay), made in the row's directory: the merge must rewrite or shift it. */
+// clang-format off
 static const Row kRows[] = {
-    {"las tiles encoded into laz",
-     {"thin-1.las", "thin-2.las"},
-     "out.laz",
-     {{0}},
-     -1,
-     KORVANE_OK,
-     "",
-     10653,
-     ""},
-    {"laz chunks copied",
-     {"lone-star-split-1.laz", "lone-star-split-2.laz"},
-     "out.laz",
-     {{0}},
-     -1,
-     KORVANE_OK,
-     "",
-     277454,
-     ""},
-    {"laz decoded into las on two threads",
-     {"lone-star-split-1.laz", "lone-star-split-2.laz"},
-     "out.las",
-     {{"threads", "2"}},
-     -1,
-     KORVANE_OK,
-     "",
-     277454,
-     "--threads 2"},
-    {"laz re-encoded in fixed chunks",
-     {"lone-star-split-3.laz", "lone-star-split-4.laz"},
-     "out.laz",
-     {{"fixed-chunks", "1"}},
-     -1,
-     KORVANE_OK,
-     "",
-     241408,
-     "--fixed-chunks"},
-    {"dry run",
-     {"thin-1.las", "thin-2.las"},
-     "out.las",
-     {{"dry-run", "1"}},
-     -1,
-     KORVANE_OK,
-     "",
-     0,
+    {"las tiles encoded into laz", {"thin-1.las", "thin-2.las"}, "out.laz", {{0}}, -1,
+     KORVANE_OK, "", 10653, ""},
+    {"laz chunks copied", {"lone-star-split-1.laz", "lone-star-split-2.laz"}, "out.laz", {{0}}, -1,
+     KORVANE_OK, "", 277454, ""},
+    {"laz decoded into las on two threads", {"lone-star-split-1.laz", "lone-star-split-2.laz"},
+     "out.las", {{"threads", "2"}}, -1, KORVANE_OK, "", 277454, "--threads 2"},
+    {"laz re-encoded in fixed chunks", {"lone-star-split-3.laz", "lone-star-split-4.laz"},
+     "out.laz", {{"fixed-chunks", "1"}}, -1, KORVANE_OK, "", 241408, "--fixed-chunks"},
+    {"las on another grid rewritten", {"thin-1.las", "moved:thin-2.las"}, "out.las", {{0}}, -1,
+     KORVANE_OK, "", 10653, ""},
+    {"laz on another grid shifted", {"lone-star-split-1.laz", "moved:lone-star-split-2.laz"},
+     "out.laz", {{0}}, -1, KORVANE_OK, "", 277454, ""},
+    {"dry run", {"thin-1.las", "thin-2.las"}, "out.las", {{"dry-run", "1"}}, -1, KORVANE_OK, "",
+     0, NULL},
+    {"missing input", {"thin-1.las", "missing.las"}, "out.las", {{0}}, -1, KORVANE_BAD_INPUT,
+     "missing.las does NOT exist", 0, NULL},
+    {"input not las", {"thin-1.las", "MANIFEST.tsv"}, "out.las", {{0}}, -1, KORVANE_BAD_INPUT,
+     "is not a LAS or LAZ file", 0, NULL},
+    {"inputs that differ", {"thin-1.las", "1.2_1.las"}, "out.las", {{0}}, -1, KORVANE_REFUSED,
+     "Point format of", 0, NULL},
+    {"one input", {"thin-1.las"}, "out.las", {{0}}, -1, KORVANE_INVALID_REQUEST,
+     "At least two files", 0, NULL},
+    {"no inputs", {NULL}, "out.las", {{0}}, -1, KORVANE_INVALID_REQUEST, "No files to merge", 0,
      NULL},
-    {"missing input",
-     {"thin-1.las", "missing.las"},
-     "out.las",
-     {{0}},
-     -1,
-     KORVANE_BAD_INPUT,
-     "missing.las does NOT exist",
-     0,
-     NULL},
-    {"input not las",
-     {"thin-1.las", "MANIFEST.tsv"},
-     "out.las",
-     {{0}},
-     -1,
-     KORVANE_BAD_INPUT,
-     "is not a LAS or LAZ file",
-     0,
-     NULL},
-    {"inputs that differ",
-     {"thin-1.las", "1.2_1.las"},
-     "out.las",
-     {{0}},
-     -1,
-     KORVANE_REFUSED,
-     "Point format of",
-     0,
-     NULL},
-    {"one input",
-     {"thin-1.las"},
-     "out.las",
-     {{0}},
-     -1,
-     KORVANE_INVALID_REQUEST,
-     "At least two files",
-     0,
-     NULL},
-    {"no inputs",
-     {NULL},
-     "out.las",
-     {{0}},
-     -1,
-     KORVANE_INVALID_REQUEST,
-     "No files to merge",
-     0,
-     NULL},
-    {"output in a missing directory",
-     {"thin-1.las", "thin-2.las"},
-     "no/such/out.las",
-     {{0}},
-     -1,
-     KORVANE_IO_ERROR,
-     "Cannot open binary file",
-     0,
-     NULL},
-    {"fixed chunks into las",
-     {"thin-1.las", "thin-2.las"},
-     "out.las",
-     {{"fixed-chunks", "1"}},
-     -1,
-     KORVANE_INVALID_REQUEST,
-     "needs a .laz output",
-     0,
-     NULL},
-    {"cancelled at the first call",
-     {"lone-star-split-1.laz", "lone-star-split-2.laz"},
-     "out.las",
-     {{0}},
-     1,
-     KORVANE_CANCELLED,
-     "cancelled",
-     0,
-     NULL},
-    {"cancelled at the last call",
-     {"thin-1.las", "thin-2.las"},
-     "out.laz",
-     {{0}},
-     0,
-     KORVANE_CANCELLED,
-     "cancelled",
-     0,
-     NULL},
+    {"output in a missing directory", {"thin-1.las", "thin-2.las"}, "no/such/out.las", {{0}}, -1,
+     KORVANE_IO_ERROR, "Cannot open binary file", 0, NULL},
+    {"fixed chunks into las", {"thin-1.las", "thin-2.las"}, "out.las", {{"fixed-chunks", "1"}},
+     -1, KORVANE_INVALID_REQUEST, "needs a .laz output", 0, NULL},
+    {"cancelled at the first call", {"lone-star-split-1.laz", "lone-star-split-2.laz"}, "out.las",
+     {{0}}, 1, KORVANE_CANCELLED, "cancelled", 0, NULL},
+    {"cancelled at the last call", {"thin-1.las", "thin-2.las"}, "out.laz", {{0}}, 0,
+     KORVANE_CANCELLED, "cancelled", 0, NULL},
 };
+// clang-format on
+
+/* A copy of `from` at `to` with its grid moved by `steps` steps in X: offset and box. */
+static void write_moved(const char* from, const char* to, double steps) {
+    long size = 0;
+    char* bytes = read_file(from, &size);
+    if (bytes == NULL || size < 227) {
+        free(bytes);
+        return;
+    }
+    double scale = 0, value = 0;
+    memcpy(&scale, bytes + 131, 8); /* X scale factor; the header is little-endian, as we are */
+    for (int at = 155; at <= 187; at += at == 155 ? 24 : 8) { /* X offset, MaxX, MinX */
+        memcpy(&value, bytes + at, 8);
+        value += steps * scale;
+        memcpy(bytes + at, &value, 8);
+    }
+    FILE* f = fopen(to, "wb");
+    if (f != NULL) {
+        fwrite(bytes, 1, (size_t)size, f);
+        fclose(f);
+    }
+    free(bytes);
+}
+
+/* The path of a row's input: in DATA_DIR, or a moved copy in the row's directory. */
+static void input_path(const char* name, const char* dir, char* path, size_t size) {
+    const char* moved = strncmp(name, "moved:", 6) == 0 ? name + 6 : NULL;
+    if (moved == NULL) {
+        snprintf(path, size, "%s/%s", data_dir, name);
+        return;
+    }
+    char from[2048];
+    snprintf(from, sizeof from, "%s/%s", data_dir, moved);
+    snprintf(path, size, "%s/moved-%s", dir, moved);
+    write_moved(from, path, 1000);
+}
 
 static void run_row(const Row* r, int index) {
     char dir[1024], output[2048];
@@ -258,11 +204,11 @@ static void run_row(const Row* r, int index) {
     korvane_merge_set_progress(m, on_progress, &seen);
     korvane_merge_set_messages(m, on_message, &seen);
     korvane_status s = korvane_merge_set_output(m, output);
-    for (int i = 0; i < 3 && r->inputs[i] != NULL && s == KORVANE_OK; ++i) {
-        char input[4096];
-        snprintf(input, sizeof input, "%s/%s", data_dir, r->inputs[i]);
-        s = korvane_merge_add_input(m, input);
-    }
+    char inputs[3][2048];
+    int count = 0;
+    for (; count < 3 && r->inputs[count] != NULL; ++count)
+        input_path(r->inputs[count], dir, inputs[count], sizeof inputs[count]);
+    for (int i = 0; i < count && s == KORVANE_OK; ++i) s = korvane_merge_add_input(m, inputs[i]);
     for (int i = 0; i < 2 && r->options[i][0] != NULL && s == KORVANE_OK; ++i)
         s = korvane_merge_set_option(m, r->options[i][0], r->options[i][1]);
     if (s == KORVANE_OK) s = korvane_merge_run(m);
@@ -296,8 +242,7 @@ static void run_row(const Row* r, int index) {
         snprintf(list, sizeof list, "%s/list.txt", dir);
         snprintf(reference, sizeof reference, "%s/quillet-%s", dir, r->output);
         FILE* f = fopen(list, "w");
-        for (int i = 0; i < 3 && r->inputs[i] != NULL; ++i)
-            fprintf(f, "%s/%s\n", data_dir, r->inputs[i]);
+        for (int i = 0; i < count; ++i) fprintf(f, "%s\n", inputs[i]);
         fclose(f);
         snprintf(command, sizeof command, "'%s' --extended %s '%s' '%s' >/dev/null", quillet,
                  r->quillet_options, list, reference);
@@ -319,6 +264,10 @@ static void check_options(void) {
     }
     check(korvane_merge_set_output(m, "out.txt") == KORVANE_INVALID_REQUEST, "set_output",
           "an output neither .las nor .laz is refused");
+    check(korvane_merge_set_output(m, "") == KORVANE_INVALID_REQUEST &&
+              korvane_merge_add_input(m, NULL) == KORVANE_INVALID_REQUEST &&
+              strstr(korvane_merge_error(m), "An input needs a name") != NULL,
+          "empty names", "an output or input without a name is refused");
     check(korvane_merge_set_option(m, "threads", "64") == KORVANE_OK &&
               korvane_merge_error(m)[0] == '\0',
           "threads 64", "a good value clears the error");
