@@ -96,7 +96,10 @@ korvane_status korvane_merge_set_option(korvane_merge* m, const char* name, cons
         const std::string_view text = value == nullptr ? "" : value;
         if (option == "threads") {
             const std::optional<unsigned> n = quillet::thread_count_of(text);
-            if (!n) return invalid(m, {"\n" + quillet::thread_count_refusal(text) + "\n"});
+            if (!n) {
+                const std::string refusal = quillet::thread_count_refusal(text);
+                return invalid(m, say("\n%s\n", refusal.c_str()));
+            }
             m->request.threads = *n;
             return settle(m, KORVANE_OK);
         }
