@@ -45,4 +45,13 @@ constexpr bool has_waveform_packets(std::uint8_t id) {
     return f && f->waveform;
 }
 
+// Whether LAS 1.minor defines point format `format`: formats 0-3 in every version, 4 and 5 from
+// LAS 1.3, 6 to 10 only in LAS 1.4. LAS 1.0 and 1.1 files of formats 2 and 3 exist and are read
+// as they are.
+constexpr bool format_defined_for(std::uint8_t format, std::uint8_t minor) {
+    if (format <= 3) return true;
+    if (format <= 5) return minor >= 3;
+    return format <= 10 && minor == 4;
+}
+
 }  // namespace korvane

@@ -76,6 +76,13 @@ struct LaszipRecord {
     std::vector<LaszipItem> items;
 
     bool variable_chunks() const { return chunk_size == kVariableChunkSize; }
+    // Compressed in chunks (compressor 2 or 3) with the one coder (0) this library reads: the
+    // point data opens with a chunk table offset and the chunks can be read and copied one by one.
+    bool in_known_chunks() const {
+        return (compressor == kPointwiseChunkedCompressor ||
+                compressor == kLayeredChunkedCompressor) &&
+               coder == 0;
+    }
     // The bytes of the uncompressed record that the items make up.
     std::uint32_t record_length() const;
     bool operator==(const LaszipRecord&) const = default;
