@@ -32,16 +32,18 @@ using testing_support::ScratchDir;
 const std::string kSamples = std::string(SAMPLES_DIR) + "/";
 
 // A LAS 1.2 tile of format 1 on the grid (scale, offset) of every axis, its points `count`
-// pseudo-random ones around `centre` (in real units), its box from its points.
+// pseudo-random ones around `centre` (in real units), its box from its points; with
+// `extra_bytes`, a LAS 1.3 tile whose records have that many more bytes.
 Bytes las_on_grid(double scale, std::array<double, 3> offset, std::array<double, 3> centre,
-                  std::size_t count, std::uint32_t seed) {
+                  std::size_t count, std::uint32_t seed, std::uint16_t extra_bytes = 0) {
     std::vector<lassynth::Point> points = lassynth::random_points(count, seed);
     for (lassynth::Point& p : points) {
         p.x = static_cast<std::int32_t>(std::llround((centre[0] - offset[0]) / scale)) + p.x / 10;
         p.y = static_cast<std::int32_t>(std::llround((centre[1] - offset[1]) / scale)) + p.y / 10;
         p.z = static_cast<std::int32_t>(std::llround((centre[2] - offset[2]) / scale)) + p.z;
     }
-    lassynth::LasFile f = lassynth::make_las(2, 1, points);
+    lassynth::LasFile f = extra_bytes == 0 ? lassynth::make_las(2, 1, points)
+                                           : lassynth::make_las_extended(3, 1, points, extra_bytes);
     f.header.XScaleFactor = f.header.YScaleFactor = f.header.ZScaleFactor = scale;
     f.header.XOffset = offset[0], f.header.YOffset = offset[1], f.header.ZOffset = offset[2];
     lassynth::set_statistics(f.header, points);
@@ -138,6 +140,12 @@ TEST_F(GridMerge, PointsKeepTheirCoordinates) {
         {"per-tile X offsets, LAS",
          {{"a.las", [&] { return las_on_grid(0.01, here, middle, 3000, 1); }},
           {"b.las", [&] { return las_on_grid(0.01, there, middle, 2000, 2); }}},
+         "m.las",
+         {"", "rewritten"}},
+        // 100-byte records: 4 MiB of them is not a whole number of records.
+        {"per-tile X offsets, LAS of long records, more than 4 MiB of them",
+         {{"a.las", [&] { return las_on_grid(0.01, here, middle, 10, 11, 72); }},
+          {"b.las", [&] { return las_on_grid(0.01, there, middle, 50000, 12, 72); }}},
          "m.las",
          {"", "rewritten"}},
         {"per-tile X offsets, LAS into LAZ",

@@ -10,6 +10,7 @@
 #include "plan/input_differences.hpp"
 #include "plan/output_guard.hpp"
 #include "plan/output_layout.hpp"
+#include "plan/output_schema.hpp"
 #include "write/chunk_pipeline.hpp"
 #include "write/merged_file_writer.hpp"
 
@@ -38,32 +39,38 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     job.names = request.inputs;
 
     if (Problem p = check_extended_inputs(job, events, fs)) return *p;
+    const std::span<const InputDescription> inputs = job.inputs;
     const Result<OutputForm> form = output_form(job.outputName);
     if (!form) return form.problem();
     if (request.fixed_chunks && *form != OutputForm::Laz)
         return invalid_request(say("\n--fixed-chunks needs a .laz output\n"));
     if (Problem p = output_is_distinct(job, fs)) return *p;
-    const Result<GridPlan> grid = plan_grid(grid_inputs(job), request.rescale);
+    const std::vector<GridInput> on_grid = grid_inputs(inputs);
+    const Result<GridPlan> grid = plan_grid(on_grid, request.rescale);
     if (!grid) return grid.problem();
-    const std::vector<bool> candidates = shift_candidates(job, *form, request.fixed_chunks, *grid);
+    const OutputSchema schema = decide_schema(inputs, *form, *grid);
+    const std::vector<bool> candidates =
+        shift_candidates(inputs, *form, request.fixed_chunks, *grid);
     const Result<std::vector<std::optional<ChunkHeads>>> heads =
-        read_chunk_heads(job, candidates, fs);
+        read_chunk_heads(inputs, candidates, fs);
     if (!heads) return heads.problem();
-    const Result<CodingPlan> plan = plan_coding(job, *form, request.fixed_chunks, *grid, *heads);
+    const Result<CodingPlan> plan =
+        plan_coding(inputs, on_grid, schema, request.fixed_chunks, *grid, *heads);
     if (!plan) return plan.problem();
-    const Result<Total> total = check_extended_total(job, *plan);
+    const Result<Total> total = check_extended_total(inputs, *plan);
     if (!total) return total.problem();
 
     events.inform(total->line.text);
     events.inform(
         say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()).text);
     if (plan->grid.changes_anything()) tell_grid(plan->grid, request.rescale, events);
-    for (std::size_t i = 0; i < job.inputs.size(); ++i)
-        if (plan->coding[i] != Coding::Copy) events.inform(plan_line(job, *plan, i) + "\n");
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        if (plan->inputs[i].coding != Coding::Copy)
+            events.inform(plan_line(on_grid[i], *plan, i) + "\n");
     if (request.dry_run) return std::uint64_t{0};
 
     const unsigned threads = request.threads != 0 ? request.threads : default_thread_count();
-    if (Problem p = write_merged_file(job, extended_layout(job, *plan), threads, events, fs))
+    if (Problem p = write_merged_file(job, extended_layout(inputs, *plan), threads, events, fs))
         return *p;
     return total->points;
 }

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "core/extended_merge.hpp"
-#include "plan/coding_plan.hpp"
+#include "plan/output_schema.hpp"
 #include "write/chunk_pipeline.hpp"
 
 struct korvane_merge {

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "file_checks.hpp"
 #include "las/point_formats.hpp"
 #include "las/public_header.hpp"
 #include "laz/chunk_codec.hpp"
@@ -16,13 +15,14 @@ namespace laz = korvane::laz;
 // Whether an input's records go into a run of 50,000-point chunks: LAS inputs encoded, and LAZ
 // inputs re-encoded with --fixed-chunks. The others keep their chunks.
 bool in_run(const CodingPlan& plan, std::size_t i) {
-    return plan.coding[i] == Coding::Encode ||
-           (plan.coding[i] == Coding::Reencode && plan.runs_across_inputs);
+    const Coding c = plan.inputs[i].coding;
+    return c == Coding::Encode || (c == Coding::Reencode && plan.runs_across_inputs);
 }
 
 // The points of the output's chunks, in order: each input's chunks where it keeps them, and the
 // chunks of each run of encoded inputs.
-std::vector<std::uint64_t> output_chunk_points(const MergeJob& job, const CodingPlan& plan) {
+std::vector<std::uint64_t> output_chunk_points(std::span<const InputDescription> inputs,
+                                               const CodingPlan& plan) {
     std::vector<std::uint64_t> points;
     std::uint64_t run = 0;
     auto end_run = [&] {
@@ -31,13 +31,13 @@ std::vector<std::uint64_t> output_chunk_points(const MergeJob& job, const Coding
         if (run > 0) points.push_back(run);
         run = 0;
     };
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (in_run(plan, i)) {
-            run += job.inputs[i].point_count;
+            run += inputs[i].point_count;
             continue;
         }
         end_run();
-        for (const korvane::LazChunk& c : job.inputs[i].chunks) points.push_back(c.points);
+        for (const korvane::LazChunk& c : inputs[i].chunks) points.push_back(c.points);
     }
     end_run();
     return points;
@@ -46,12 +46,13 @@ std::vector<std::uint64_t> output_chunk_points(const MergeJob& job, const Coding
 // The chunk size a fixed table can state: 50,000 when the merge encodes in runs, otherwise the
 // size that every input keeping its chunks states (one with variable chunks keeps the table
 // variable).
-std::optional<std::uint32_t> fixed_size(const MergeJob& job, const CodingPlan& plan) {
+std::optional<std::uint32_t> fixed_size(std::span<const InputDescription> inputs,
+                                        const CodingPlan& plan) {
     std::optional<std::uint32_t> size;
-    for (std::size_t i = 0; i < job.inputs.size(); ++i)
+    for (std::size_t i = 0; i < inputs.size(); ++i)
         if (in_run(plan, i)) return kEncodedChunkPoints;
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        const std::uint32_t s = job.inputs[i].laszip->record.chunk_size;
+    for (const InputDescription& d : inputs) {
+        const std::uint32_t s = d.laszip->record.chunk_size;
         if (s == laz::kVariableChunkSize || (size && *size != s)) return std::nullopt;
         size = s;
     }
@@ -60,36 +61,26 @@ std::optional<std::uint32_t> fixed_size(const MergeJob& job, const CodingPlan& p
 
 // "the first file, NAME" when the first LAZ input is the first file, "the first LAZ file, NAME"
 // otherwise.
-std::string first_laz_name(const MergeJob& job, std::size_t first) {
+std::string first_laz_name(std::span<const InputDescription> inputs, std::size_t first) {
     std::string text = first == 0 ? "the first file, " : "the first LAZ file, ";
-    text += job.names[first];
+    text += inputs[first].name;
     return text;
 }
 
-Problem unlike_first_laz(const MergeJob& job, std::size_t first, std::size_t i) {
-    for (const Difference& x : differences(job.inputs[first], job.inputs[i])) {
+Problem unlike_first_laz(std::span<const InputDescription> inputs, std::size_t first,
+                         std::size_t i) {
+    for (const Difference& x : differences(inputs[first], inputs[i])) {
         const bool laszip = x.field == Field::LaszipCompressor || x.field == Field::LaszipCoder ||
                             x.field == Field::LaszipOptions || x.field == Field::LaszipItems;
         if (!laszip) continue;
-        return refused(say("\n%s of %s is %s; %s, has %s\n", name_of(x.field), job.names[i].c_str(),
-                           x.value.c_str(), first_laz_name(job, first).c_str(),
-                           x.first_value.c_str()));
+        return refused(say("\n%s of %s is %s; %s, has %s\n", name_of(x.field),
+                           inputs[i].name.c_str(), x.value.c_str(),
+                           first_laz_name(inputs, first).c_str(), x.first_value.c_str()));
     }
     return std::nullopt;
 }
 
 }  // namespace
-
-Result<OutputForm> output_form(const std::string& name) {
-    // The library's own rule for an extension; its message only when neither form matches.
-    using korvane::ExtensionProblem;
-    if (korvane::extension_problem(name.c_str(), "las") == ExtensionProblem::None)
-        return OutputForm::Las;
-    if (korvane::extension_problem(name.c_str(), "laz") == ExtensionProblem::None)
-        return OutputForm::Laz;
-    return invalid_request({korvane::extension_message(name.c_str(), "las") +
-                            say("\nOutput file should have .las or .laz extension\n").text});
-}
 
 const char* action_of(Coding coding) {
     switch (coding) {
@@ -109,12 +100,11 @@ const char* action_of(Coding coding) {
     return "";
 }
 
-std::vector<GridInput> grid_inputs(const MergeJob& job) {
-    std::vector<GridInput> inputs;
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        const InputDescription& d = job.inputs[i];
+std::vector<GridInput> grid_inputs(std::span<const InputDescription> inputs) {
+    std::vector<GridInput> on_grid;
+    for (const InputDescription& d : inputs) {
         GridInput g;
-        g.name = job.names[i];
+        g.name = d.name;
         const std::span<const std::byte> h = d.header;
         for (std::size_t a = 0; a < kAxes; ++a) {
             g.scale[a] = korvane::read_field(h, korvane::header::kScale, a);
@@ -123,9 +113,9 @@ std::vector<GridInput> grid_inputs(const MergeJob& job) {
             g.min[a] = korvane::read_field(h, korvane::header::kBox, 2 * a + 1);
         }
         g.has_points = d.point_count != 0;
-        inputs.push_back(g);
+        on_grid.push_back(g);
     }
-    return inputs;
+    return on_grid;
 }
 
 namespace {
@@ -156,26 +146,27 @@ bool can_shift(const GridInput& in, const std::array<AxisMap, kAxes>& maps, cons
     return true;
 }
 
-Conversion conversion_of(const GridInput& in, const std::array<AxisMap, kAxes>& maps,
-                         const GridPlan& grid, std::uint16_t record_length) {
-    Conversion c;
-    c.maps = maps;
-    c.in_scale = in.scale;
-    c.in_offset = in.offset;
-    c.out_scale = grid.scale;
-    c.out_offset = grid.offset;
-    c.record_length = record_length;
-    return c;
+// What an input's records need to become the output's: nothing when they go in as they are.
+std::optional<RecordTransform> transform_of(const InputDescription& d, const GridInput& in,
+                                            const GridPlan& grid, std::size_t i,
+                                            const OutputSchema& schema) {
+    const bool moved = !grid.identity(i);
+    if (!moved && d.record_length == schema.record_length) return std::nullopt;
+    RecordTransform t;
+    t.in_length = d.record_length;
+    t.out_length = schema.record_length;
+    if (moved) t.grid = GridMove{grid.inputs[i], in.scale, in.offset, grid.scale, grid.offset};
+    return t;
 }
 
 }  // namespace
 
-std::vector<bool> shift_candidates(const MergeJob& job, OutputForm form, bool fixed_chunks,
-                                   const GridPlan& grid) {
-    std::vector<bool> candidates(job.inputs.size(), false);
+std::vector<bool> shift_candidates(std::span<const InputDescription> inputs, OutputForm form,
+                                   bool fixed_chunks, const GridPlan& grid) {
+    std::vector<bool> candidates(inputs.size(), false);
     if (form != OutputForm::Laz || fixed_chunks) return candidates;
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        const InputDescription& d = job.inputs[i];
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const InputDescription& d = inputs[i];
         const std::array<AxisMap, kAxes>& maps = grid.inputs[i];
         if (!d.compressed || grid.identity(i)) continue;
         bool whole_steps = true;
@@ -186,68 +177,68 @@ std::vector<bool> shift_candidates(const MergeJob& job, OutputForm form, bool fi
     return candidates;
 }
 
-Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form, bool fixed_chunks,
-                               GridPlan grid, const std::vector<std::optional<ChunkHeads>>& heads) {
+Result<CodingPlan> plan_coding(std::span<const InputDescription> inputs,
+                               std::span<const GridInput> on_grid, const OutputSchema& schema,
+                               bool fixed_chunks, GridPlan grid,
+                               const std::vector<std::optional<ChunkHeads>>& heads) {
     CodingPlan plan;
-    plan.form = form;
+    plan.schema = schema;
     plan.grid = std::move(grid);
     plan.runs_across_inputs = fixed_chunks;
-    const std::vector<GridInput> on_grid = grid_inputs(job);
-    const std::vector<bool> candidates = shift_candidates(job, form, fixed_chunks, plan.grid);
     std::optional<std::size_t> first_laz;
-    const bool laz_out = form == OutputForm::Laz;
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        const InputDescription& d = job.inputs[i];
+    const bool laz_out = schema.form == OutputForm::Laz;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const InputDescription& d = inputs[i];
         if (d.compressed && !first_laz) first_laz = i;
-        const bool moved = !plan.grid.identity(i);
-        Coding c = Coding::Copy;
-        if (d.compressed && !laz_out) c = Coding::Decode;
-        if (d.compressed && laz_out && (fixed_chunks || moved)) c = Coding::Reencode;
-        if (!d.compressed && laz_out) c = Coding::Encode;
-        if (!d.compressed && !laz_out && moved) c = Coding::Rewrite;
-        std::array<std::int64_t, kAxes> shift{};
-        if (c == Coding::Reencode && candidates[i] && i < heads.size() && heads[i] &&
+        InputPlan p;
+        p.transform = transform_of(d, on_grid[i], plan.grid, i, schema);
+        const bool changes = p.transform.has_value();
+        if (d.compressed && !laz_out) p.coding = Coding::Decode;
+        if (d.compressed && laz_out && (fixed_chunks || changes)) p.coding = Coding::Reencode;
+        if (!d.compressed && laz_out) p.coding = Coding::Encode;
+        if (!d.compressed && !laz_out && changes) p.coding = Coding::Rewrite;
+        // Heads are read only for the shift candidates: inputs whose raw coordinates change by
+        // whole steps. Their chunks are shifted when nothing else of their records changes.
+        if (p.coding == Coding::Reencode && p.transform && p.transform->only_moves() &&
+            i < heads.size() && heads[i] &&
             can_shift(on_grid[i], plan.grid.inputs[i], plan.grid, *heads[i], shifts_z(d))) {
-            c = Coding::Shift;
-            for (std::size_t a = 0; a < kAxes; ++a) shift[a] = plan.grid.inputs[i][a].d;
+            p.coding = Coding::Shift;
+            p.transform.reset();
+            for (std::size_t a = 0; a < kAxes; ++a) p.shift[a] = plan.grid.inputs[i][a].d;
         }
-        plan.coding.push_back(c);
-        plan.shifts.push_back(shift);
-        plan.conversions.push_back(
-            moved && c != Coding::Shift
-                ? std::optional(
-                      conversion_of(on_grid[i], plan.grid.inputs[i], plan.grid, d.record_length))
-                : std::nullopt);
+        plan.inputs.push_back(std::move(p));
     }
     // Every input decoded must have items the codec implements.
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
-        if (plan.coding[i] != Coding::Decode && plan.coding[i] != Coding::Reencode) continue;
-        const laz::LaszipRecord& z = job.inputs[i].laszip->record;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const Coding c = plan.inputs[i].coding;
+        if (c != Coding::Decode && c != Coding::Reencode) continue;
+        const laz::LaszipRecord& z = inputs[i].laszip->record;
         if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(z))
-            return refused(say(
-                "\n%s holds LASzip item %s version %u, which Quillet cannot decode\n",
-                job.names[i].c_str(), laz::item_name(item->type).c_str(), unsigned{item->version}));
+            return refused(
+                say("\n%s holds LASzip item %s version %u, which Quillet cannot decode\n",
+                    inputs[i].name.c_str(), laz::item_name(item->type).c_str(),
+                    unsigned{item->version}));
     }
-    if (form == OutputForm::Las) return plan;
+    if (!laz_out) return plan;
 
     // A LAZ output: the LAZ inputs' chunks that go in as they are (copied or shifted) must share
     // one record with those of the first LAZ input.
     if (first_laz)
-        for (std::size_t i = *first_laz + 1; i < job.inputs.size(); ++i)
-            if (job.inputs[i].compressed &&
-                (plan.coding[i] == Coding::Copy || plan.coding[i] == Coding::Shift))
-                if (Problem m = unlike_first_laz(job, *first_laz, i)) return *m;
-    const InputDescription& first = job.inputs.front();
+        for (std::size_t i = *first_laz + 1; i < inputs.size(); ++i) {
+            const Coding c = plan.inputs[i].coding;
+            if (inputs[i].compressed && (c == Coding::Copy || c == Coding::Shift))
+                if (Problem m = unlike_first_laz(inputs, *first_laz, i)) return *m;
+        }
     if (first_laz) {
-        plan.laszip = job.inputs[*first_laz].laszip->record;
+        plan.laszip = inputs[*first_laz].laszip->record;
         plan.laszip_source = first_laz;
     } else {
-        const auto extra = static_cast<std::uint16_t>(first.record_length -
-                                                      korvane::base_record_length(first.format));
-        plan.laszip = laz::standard_laszip_record(first.format, extra, kEncodedChunkPoints);
+        plan.laszip =
+            laz::standard_laszip_record(schema.format, schema.extra_bytes, kEncodedChunkPoints);
     }
     bool encodes = false;
-    for (const Coding c : plan.coding) encodes |= c == Coding::Encode || c == Coding::Reencode;
+    for (const InputPlan& p : plan.inputs)
+        encodes |= p.coding == Coding::Encode || p.coding == Coding::Reencode;
     if (encodes) {
         if (const std::optional<laz::LaszipItem> item = laz::unsupported_item(plan.laszip)) {
             const std::string name = laz::item_name(item->type);
@@ -255,33 +246,31 @@ Result<CodingPlan> plan_coding(const MergeJob& job, OutputForm form, bool fixed_
                 return refused(
                     say("\nThe LAS inputs would be compressed with the LASzip items of %s, and "
                         "Quillet cannot encode its item %s version %u\n",
-                        job.names[*first_laz].c_str(), name.c_str(), unsigned{item->version}));
+                        inputs[*first_laz].name.c_str(), name.c_str(), unsigned{item->version}));
             return refused(
                 say("\nQuillet cannot encode LASzip item %s version %u, which point format %u "
                     "needs\n",
-                    name.c_str(), unsigned{item->version}, unsigned{first.format}));
+                    name.c_str(), unsigned{item->version}, unsigned{schema.format}));
         }
     }
 
-    const std::vector<std::uint64_t> points = output_chunk_points(job, plan);
+    const std::vector<std::uint64_t> points = output_chunk_points(inputs, plan);
     plan.chunk_count = points.size();
-    const std::optional<std::uint32_t> size = fixed_size(job, plan);
+    const std::optional<std::uint32_t> size = fixed_size(inputs, plan);
     plan.fixed_chunks = size.has_value();
     for (std::size_t k = 0; k + 1 < points.size() && plan.fixed_chunks; ++k)
         plan.fixed_chunks = points[k] == *size;
     plan.laszip.chunk_size = plan.fixed_chunks ? *size : laz::kVariableChunkSize;
     plan.laszip.special_evlr_count = -1;
     plan.laszip.special_evlr_offset = -1;
-    plan.laszip_payload = first_laz
-                              ? laz::rewrite_laszip_record(job.inputs[*first_laz].laszip->payload,
-                                                           plan.laszip.chunk_size)
-                              : laz::build_laszip_record(plan.laszip);
+    plan.laszip_payload = first_laz ? laz::rewrite_laszip_record(inputs[*first_laz].laszip->payload,
+                                                                 plan.laszip.chunk_size)
+                                    : laz::build_laszip_record(plan.laszip);
     return plan;
 }
 
-std::string plan_line(const MergeJob& job, const CodingPlan& plan, std::size_t i) {
-    const GridInput in = grid_inputs(job)[i];
-    std::string line = job.names[i] + ":";
+std::string plan_line(const GridInput& in, const CodingPlan& plan, std::size_t i) {
+    std::string line = in.name + ":";
     const char* sep = " ";
     auto add = [&](const std::string& part) {
         line += sep;
@@ -317,7 +306,7 @@ std::string plan_line(const MergeJob& job, const CodingPlan& plan, std::size_t i
         }
         add(change);
     }
-    add(action_of(plan.coding[i]));
+    add(action_of(plan.inputs[i].coding));
     return line;
 }
 

@@ -9,6 +9,7 @@
 #include "full_io.hpp"
 #include "las/byte_order.hpp"
 #include "las/point_formats.hpp"
+#include "laz/chunk_head.hpp"
 #include "plan/input_differences.hpp"
 #include "read/input_file.hpp"
 #include "read/list_file.hpp"
@@ -49,9 +50,7 @@ Problem extended_refusal(const ReadResult& read, const std::string& name) {
             say("\n%s is LAZ compressed point by point, not in chunks: it cannot be merged without "
                 "decompressing it\n",
                 name.c_str()));
-    if ((z.compressor != laz::kPointwiseChunkedCompressor &&
-         z.compressor != laz::kLayeredChunkedCompressor) ||
-        z.coder != 0)
+    if (!z.in_known_chunks())
         return refused(
             say("\n%s uses LASzip compressor %u with coder %u, which Quillet cannot merge\n",
                 name.c_str(), unsigned{z.compressor}, unsigned{z.coder}));
@@ -93,13 +92,13 @@ Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane:
                 const Difference& x = found.front();
                 return refused(say("\n%s of %s is %s; the first file, %s, has %s\n",
                                    name_of(x.field), name.c_str(), x.value.c_str(),
-                                   job.names[0].c_str(), x.first_value.c_str()));
+                                   first.name.c_str(), x.first_value.c_str()));
             }
             if (!same_crs_records(first, *d))
                 events.warn(say("\nWARNING: The coordinate reference system records of %s differ "
                                 "from those of the first file, %s; the merged file keeps the "
                                 "first file's\n",
-                                name.c_str(), job.names[0].c_str())
+                                name.c_str(), first.name.c_str())
                                 .text);
         }
         job.inputs.push_back(std::move(*d));
@@ -117,52 +116,51 @@ Problem too_few_files(const MergeJob& job) {
     return std::nullopt;
 }
 
-Result<Total> check_extended_total(const MergeJob& job, const CodingPlan& plan) {
-    const InputDescription& first = job.inputs.front();
-    const std::uint64_t limit = first.minor < 4 ? std::numeric_limits<std::uint32_t>::max()
-                                                : std::numeric_limits<std::uint64_t>::max();
+Result<Total> check_extended_total(std::span<const InputDescription> inputs,
+                                   const CodingPlan& plan) {
+    const OutputSchema& schema = plan.schema;
+    const std::uint64_t limit = schema.minor < 4 ? std::numeric_limits<std::uint32_t>::max()
+                                                 : std::numeric_limits<std::uint64_t>::max();
     std::uint64_t total = 0;
-    for (const InputDescription& d : job.inputs) {
+    for (const InputDescription& d : inputs) {
         if (d.point_count > limit - total)
             return refused(
                 say("\nERROR: The inputs hold more points than a LAS 1.%u header can "
                     "state (%llu)\n",
-                    unsigned{first.minor}, ull{limit}));
+                    unsigned{schema.minor}, ull{limit}));
         total += d.point_count;
     }
     // One chunk table lists every chunk of a LAZ output, and counts them in 32 bits.
-    if (plan.form == OutputForm::Laz &&
+    if (schema.form == OutputForm::Laz &&
         plan.chunk_count > std::numeric_limits<std::uint32_t>::max())
         return refused(
             say("\nERROR: The inputs hold %llu chunks, more than one chunk table can "
                 "list (4294967295)\n",
                 ull{plan.chunk_count}));
     return Total{total, say("%llu points in all input .%s files\n", ull{total},
-                            first.compressed ? "laz" : "las")};
+                            inputs.front().compressed ? "laz" : "las")};
 }
 
-Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(const MergeJob& job,
-                                                                const std::vector<bool>& candidates,
-                                                                korvane::FileSystem& fs) {
-    std::vector<std::optional<ChunkHeads>> heads(job.inputs.size());
-    for (std::size_t i = 0; i < job.inputs.size(); ++i) {
+Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(
+    std::span<const InputDescription> inputs, const std::vector<bool>& candidates,
+    korvane::FileSystem& fs) {
+    std::vector<std::optional<ChunkHeads>> heads(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (!candidates[i]) continue;
-        const std::string& name = job.names[i];
+        const std::string& name = inputs[i].name;
         const korvane::UniqueFd fd = open_input(name, fs);
         if (!fd.valid())
             return bad_input(say("\nCannot read %s: %s\n", name.c_str(), std::strerror(errno)));
         ChunkHeads found;
-        std::uint64_t offset = job.inputs[i].points.offset;
+        std::uint64_t offset = inputs[i].points.offset;
         bool whole = true;
-        for (const korvane::LazChunk& c : job.inputs[i].chunks) {
-            std::array<std::byte, 12> head;
+        for (const korvane::LazChunk& c : inputs[i].chunks) {
+            std::array<std::byte, laz::kChunkHeadBytes> head;
             whole = whole && c.bytes >= head.size();
             if (!whole) break;
             const ssize_t got = korvane::read_full(fs, fd.get(), head, static_cast<off_t>(offset));
             if (got != static_cast<ssize_t>(head.size())) return read_failure(name, got);
-            found.push_back({korvane::get_le<std::int32_t>(head, 0),
-                             korvane::get_le<std::int32_t>(head, 4),
-                             korvane::get_le<std::int32_t>(head, 8)});
+            found.push_back(laz::read_chunk_head(head));
             offset += c.bytes;
         }
         if (whole) heads[i] = std::move(found);

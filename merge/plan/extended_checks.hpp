@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "core/events.hpp"
@@ -34,9 +35,9 @@ Problem extended_refusal(const ReadResult& read, const std::string& name);
 // The raw first point of each chunk of the inputs marked in `candidates` (the first 12 bytes of
 // each chunk), nothing for the others and for one with a chunk too short to hold it; the
 // problem when a file cannot be read.
-Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(const MergeJob& job,
-                                                                const std::vector<bool>& candidates,
-                                                                korvane::FileSystem& fs);
+Result<std::vector<std::optional<ChunkHeads>>> read_chunk_heads(
+    std::span<const InputDescription> inputs, const std::vector<bool>& candidates,
+    korvane::FileSystem& fs);
 
 // The total number of points, and the line that states it. The failure when the total is more
 // than the merged header can state, or the chunks of a LAZ output more than one chunk table can
@@ -45,7 +46,8 @@ struct Total {
     std::uint64_t points = 0;
     Message line;
 };
-Result<Total> check_extended_total(const MergeJob& job, const CodingPlan& plan);
+Result<Total> check_extended_total(std::span<const InputDescription> inputs,
+                                   const CodingPlan& plan);
 
 // What the extended reader says of a file that the classic checks refused, as one line on
 // `hints`, when `Quillet --extended` would merge it; nothing otherwise.

@@ -1,7 +1,7 @@
 // The plan of the merged file: a sequence of pieces, each either bytes made here (the merged
 // header, a rewritten record), a stretch copied from an input (the first file's records, every
-// input's points or compressed chunks), an input's chunks decoded to records, a run of inputs'
-// records encoded to chunks, or the chunk table of the chunks written before it.
+// input's points or compressed chunks), a run of inputs' records (decoded, transformed, encoded
+// to chunks), an input's chunks shifted, or the chunk table of the chunks written before it.
 // Fields known only once everything is written (where the chunk table and the EVLRs start) are
 // patched into their pieces at the end. The writer puts the pieces one after the other; it never
 // has to know which kind of merge made them.
@@ -10,6 +10,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <variant>
 #include <vector>
 
 #include "core/merge_job.hpp"
@@ -23,7 +25,7 @@ enum class Mark { None, ChunkTable, FirstEvlr };
 
 // A field within a piece's bytes, set once everything is written: a u64 at `at`, the output
 // offset of the piece marked `offset_of` (0 when no piece is so marked); or, for `box`, the
-// header's six box fields at `at`, enclosing the inputs that keep their boxes and the converted
+// header's six box fields at `at`, enclosing the inputs that keep their boxes and the moved
 // points of the others.
 struct Patch {
     std::size_t at = 0;
@@ -34,55 +36,70 @@ struct Patch {
 // One input's points in a run: its LAS records, or its LAZ chunks (`chunks` not empty), decoded.
 struct Source {
     std::size_t input = 0;
-    Region from;                            // its point records, or its chunks back to back
-    std::vector<korvane::LazChunk> chunks;  // LAZ: its chunks, in order
-    const Conversion* convert = nullptr;    // onto the output's grid, when it is off it
+    Region from;                                 // its point records, or its chunks back to back
+    std::vector<korvane::LazChunk> chunks;       // LAZ: its chunks, in order
+    const RecordTransform* transform = nullptr;  // into the output's records, when they change
 };
 
-struct Piece {
-    enum class Kind {
-        Bytes,       // `bytes`, then `patches` into them
-        Copy,        // the stretch `from` of input `input`, byte for byte
-        Run,         // the records of `sources` in order, encoded in chunks when `encode`
-        Shift,       // the chunks of input `input`, each first point's raw X, Y, Z + `shift`
-        ChunkTable,  // a chunk table listing every chunk written before it
-    };
-    Kind kind = Kind::Bytes;
+// The kinds of piece.
+struct BytesPiece {  // bytes made here, then `patches` into them
     std::vector<std::byte> bytes;
     std::vector<Patch> patches;
-    std::size_t input = 0;  // in list order
+};
+struct CopyPiece {  // a stretch of an input that is not its points (header, records), as it is
+    std::size_t input = 0;
     Region from;
-    bool points = false;                    // Copy: the input's point records or chunks
-    std::vector<korvane::LazChunk> chunks;  // Copy: the LAZ chunks it holds, in order
-    std::vector<Source> sources;            // Run
-    // Run: the records go into chunks of kEncodedChunkPoints, across the sources' boundaries,
-    // or with `keep_chunks` one chunk for each chunk of its one LAZ source; otherwise they are
-    // written as they are (LAZ sources decoded into a LAS output, LAS records rewritten).
-    bool encode = false;
-    bool keep_chunks = false;
-    std::array<std::int64_t, kAxes> shift{};  // Shift
-    bool variable_chunks = false;             // ChunkTable: whether it lists point counts
     Mark mark = Mark::None;
 };
+struct PointsPiece {  // an input's point records or LAZ chunks, byte for byte
+    std::size_t input = 0;
+    Region from;
+    std::vector<korvane::LazChunk> chunks;  // LAZ: the chunks it holds, in order
+};
+// The records of `sources` in order: encoded into chunks of kEncodedChunkPoints across the
+// sources' boundaries when `encode`, or with `keep_chunks` one chunk for each chunk of its one LAZ
+// source; otherwise written as they are (LAZ sources decoded into a LAS output, LAS records
+// transformed).
+struct RunPiece {
+    std::vector<Source> sources;
+    bool encode = false;
+    bool keep_chunks = false;
+};
+struct ShiftPiece {  // an input's chunks, each first point's raw X, Y, Z + `shift`
+    std::size_t input = 0;
+    Region from;
+    std::vector<korvane::LazChunk> chunks;
+    std::array<std::int64_t, kAxes> shift{};
+};
+struct ChunkTablePiece {           // a chunk table listing every chunk written before it
+    bool variable_chunks = false;  // whether it lists point counts
+};
+
+using Piece =
+    std::variant<BytesPiece, CopyPiece, PointsPiece, RunPiece, ShiftPiece, ChunkTablePiece>;
+
+// The place a piece marks for patches to name, if any.
+Mark mark_of(const Piece& piece);
 
 struct OutputLayout {
     std::vector<Piece> pieces;
-    korvane::laz::LaszipRecord encoding;                 // what runs encode with
-    std::vector<std::optional<Conversion>> conversions;  // per input, which sources point to
+    korvane::laz::LaszipRecord encoding;                     // what runs encode with
+    std::uint16_t record_length = 0;                         // of the output's records
+    std::vector<std::optional<RecordTransform>> transforms;  // per input, which sources point to
     // The output's grid, and the box of the inputs that keep theirs (none when every input with
-    // points is converted): what a box patch starts from.
+    // points is moved): what a box patch starts from.
     std::array<double, kAxes> scale{}, offset{};
     std::optional<std::array<double, 6>> kept_box;  // MaxX MinX MaxY MinY MaxZ MinZ
 
     void add_bytes(std::vector<std::byte> bytes, std::vector<Patch> patches = {});
     // A stretch of an input; unless marked, it joins the previous piece when that copies the
-    // bytes just before it and is not points.
+    // bytes just before it.
     void add_copy(std::size_t input, Region from, Mark mark = Mark::None);
     void add_points(std::size_t input, const InputDescription& d);
     // Adds an input's points to the run that the last piece is, when it is one of the same kind
     // (encoded or not, and not keeping chunks), or starts one.
     void add_to_run(std::size_t input, const InputDescription& d, bool encode,
-                    const Conversion* convert, bool keep_chunks = false);
+                    const RecordTransform* transform, bool keep_chunks = false);
     void add_shifted(std::size_t input, const InputDescription& d,
                      const std::array<std::int64_t, kAxes>& shift);
     void add_chunk_table(bool variable);
@@ -98,6 +115,6 @@ OutputLayout classic_layout(const MergeJob& job, const ClassicState& state);
 // codes them, and for LAZ the offset of the chunk table before them and one chunk table for all
 // chunks after them; then the first file's EVLRs without those of cloud optimised LAZ. Expects
 // inputs that passed the extended checks.
-OutputLayout extended_layout(const MergeJob& job, const CodingPlan& plan);
+OutputLayout extended_layout(std::span<const InputDescription> inputs, const CodingPlan& plan);
 
 }  // namespace quillet

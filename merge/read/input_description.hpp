@@ -49,6 +49,7 @@ struct LaszipInfo {
 enum class ReaderKind { Classic, Extended };
 
 struct InputDescription {
+    std::string name;  // as listed
     ReaderKind reader = ReaderKind::Extended;
     std::uint64_t file_size = 0;
     LAS12Header base{};             // the first 227 bytes

@@ -7,13 +7,14 @@
 #include <cstring>
 #include <limits>
 #include <span>
+#include <variant>
 
 #include "full_io.hpp"
 #include "las/point_formats.hpp"
 #include "las/public_header.hpp"
 #include "las/variable_length_records.hpp"
 #include "las_header.hpp"
-#include "laz/chunk_table.hpp"
+#include "laz/chunk_table_reader.hpp"
 #include "read/content_digest.hpp"
 #include "read/input_file.hpp"
 
@@ -22,7 +23,6 @@ namespace {
 
 namespace header = korvane::header;
 namespace laz = korvane::laz;
-using korvane::get_le;
 using korvane::read_field;
 
 using ull = unsigned long long;
@@ -70,13 +70,13 @@ bool is_compared(const RecordInfo& r) {
            korvane::is_crs_record(r.user_id, r.record_id);
 }
 
-// A point format that LAS 1.minor defines. LAS 1.0 and 1.1 files of formats 2 and 3 exist and
-// are read as they are.
-bool defined_for(std::uint8_t format, std::uint8_t minor) {
-    if (format <= 3) return true;
-    if (format <= 5) return minor >= 3;
-    return format <= 10 && minor == 4;
-}
+// One callable made of lambdas, one for each kind of value a visit meets.
+template <typename... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // The extended reader: each step judges one part of the file, in file order, and stops the
 // reading at the first problem.
@@ -101,6 +101,7 @@ class ExtendedReader {
     bool judge_laszip();
     bool judge_points();
     bool judge_chunk_table();
+    Failure chunk_table_failure(const laz::ChunkTableFault& fault);
     bool walk_evlrs();
 
     // A header, record or table that the file contradicts: the input is damaged.
@@ -115,8 +116,11 @@ class ExtendedReader {
     }
     // "... is too short" for a part of the file that ends at `end`.
     bool too_short(const char* part, std::uint64_t end) {
-        return fail(say("\n%s is too short: %s end at byte %llu, the file has %llu bytes\n", name(),
-                        part, ull{end}, ull{d().file_size}));
+        return fail(too_short_message(part, end));
+    }
+    Message too_short_message(const char* part, std::uint64_t end) {
+        return say("\n%s is too short: %s end at byte %llu, the file has %llu bytes\n", name(),
+                   part, ull{end}, ull{d().file_size});
     }
     const char* name() const { return file_.name().c_str(); }
     InputDescription& d() { return r_.description; }
@@ -173,7 +177,7 @@ bool ExtendedReader::judge_format() {
     d().format = stored & korvane::kFormatBits;
     d().record_length = d().base.PointDataRecordLength;
     r_.format_read = true;
-    if (!defined_for(d().format, d().minor))
+    if (!korvane::format_defined_for(d().format, d().minor))
         return fail(say("\nPoint format %u of %s is not a point format of LAS 1.%u\n",
                         unsigned{d().format}, name(), unsigned{d().minor}));
     const std::uint16_t base = korvane::base_record_length(d().format);
@@ -269,9 +273,7 @@ bool ExtendedReader::judge_points() {
 bool ExtendedReader::judge_chunk_table() {
     const std::uint64_t start = d().base.OffsetToData;
     const laz::LaszipRecord& z = d().laszip->record;
-    if ((z.compressor != laz::kPointwiseChunkedCompressor &&
-         z.compressor != laz::kLayeredChunkedCompressor) ||
-        z.coder != 0) {
+    if (!z.in_known_chunks()) {
         // Not in chunks, or coded in a way this reader does not know: the points run to the
         // EVLRs or the end of the file, and have no table.
         const std::uint64_t end =
@@ -281,76 +283,79 @@ bool ExtendedReader::judge_chunk_table() {
         d().points = {start, end - start};
         return true;
     }
-    constexpr std::uint64_t kOffsetBytes = laz::kTableOffsetBytes;
-    if (start + kOffsetBytes > d().file_size)
-        return too_short("its chunk table offset", start + kOffsetBytes);
-    std::array<std::byte, kOffsetBytes> field;
-    if (!read_at(field, start)) return false;
-    std::int64_t table = get_le<std::int64_t>(field, 0);
-    // A writer that could not seek back stored the offset in the file's last 8 bytes.
-    if (table == laz::kTableOffsetAtEnd) {
-        if (d().file_size < start + 2 * kOffsetBytes)
-            return too_short("its chunk table offset", start + 2 * kOffsetBytes);
-        if (!read_at(field, d().file_size - kOffsetBytes)) return false;
-        table = get_le<std::int64_t>(field, 0);
-    }
-    if (table == static_cast<std::int64_t>(start))
-        return fail(say("\n%s has no chunk table: its writer was interrupted\n", name()));
-    const auto table_at = static_cast<std::uint64_t>(table);
-    if (table < 0 || table_at < start + kOffsetBytes ||
-        table_at > d().file_size - laz::kChunkTableHeaderBytes)
-        return fail(say("\nThe chunk table offset of %s (%lld) lies outside its point data\n",
-                        name(), static_cast<long long>(table)));
-    d().points = {start + kOffsetBytes, table_at - (start + kOffsetBytes)};
-
-    std::array<std::byte, laz::kChunkTableHeaderBytes> head;
-    if (!read_at(head, table_at)) return false;
-    const laz::ChunkTableHeader t = laz::parse_chunk_table_header(head);
-    if (t.version != laz::kChunkTableVersion)
-        return fail(say("\nThe chunk table of %s has version %u; only version 0 is known\n", name(),
-                        t.version));
-    // Every chunk takes at least one byte, so the region bounds the count before any memory is
-    // reserved for the entries.
-    if (t.count > d().points.length)
-        return fail(
-            say("\nThe chunk table of %s claims %u chunks, more than its %llu bytes of chunks "
-                "can hold\n",
-                name(), t.count, ull{d().points.length}));
-    const bool variable = z.variable_chunks();
-    const std::uint64_t coded_at = table_at + head.size();
-    const std::uint64_t coded_length = std::min<std::uint64_t>(
-        d().file_size - coded_at, korvane::max_coded_chunk_table_bytes(t.count, variable));
-    std::vector<std::byte> coded(static_cast<std::size_t>(coded_length));
-    if (!read_at(coded, coded_at)) return false;
-    std::optional<korvane::DecodedChunkTable> decoded =
-        korvane::decode_chunk_table(coded, t.count, variable);
-    if (!decoded) return fail(say("\nThe chunk table of %s is truncated\n", name()));
-    d().chunks = std::move(decoded->chunks);
-    d().chunk_table = {table_at, head.size() + decoded->consumed};
-
-    if (!variable) {
-        const std::uint64_t needed = laz::fixed_chunk_count(d().point_count, z.chunk_size);
-        if (t.count != needed)
-            return fail(
-                say("\nThe chunk table of %s lists %u chunks; %llu points in chunks of %llu "
-                    "need %llu\n",
-                    name(), t.count, ull{d().point_count}, ull{z.chunk_size}, ull{needed}));
-        laz::set_fixed_chunk_points(d().chunks, d().point_count, z.chunk_size);
-    }
-    std::uint64_t points = 0, bytes = 0;
-    for (const korvane::LazChunk& c : d().chunks) {
-        points += c.points;
-        bytes += c.bytes;
-    }
-    if (points != d().point_count)
-        return fail(say("\nThe chunks of %s hold %llu points; its header states %llu\n", name(),
-                        ull{points}, ull{d().point_count}));
-    if (bytes != d().points.length)
-        return fail(
-            say("\nThe chunks of %s fill %llu bytes; its chunk table starts %llu bytes after "
-                "its first chunk\n",
-                name(), ull{bytes}, ull{d().points.length}));
+    const laz::ReadAt read = [this](std::span<std::byte> into, std::uint64_t offset) {
+        const ssize_t got = korvane::read_full(fs_, fd_, into, static_cast<off_t>(offset));
+        if (got < 0) return laz::ReadOutcome{0, true, errno};
+        return laz::ReadOutcome{static_cast<std::size_t>(got)};
+    };
+    laz::ChunkTableReading reading =
+        laz::read_chunk_table(read, {start, d().file_size, d().point_count}, z);
+    if (auto* fault = std::get_if<laz::ChunkTableFault>(&reading))
+        return fail(chunk_table_failure(*fault));
+    laz::FoundChunkTable& found = std::get<laz::FoundChunkTable>(reading);
+    d().points = {found.chunks.offset, found.chunks.length};
+    d().chunks = std::move(found.entries);
+    d().chunk_table = {found.table.offset, found.table.length};
     return true;
+}
+
+// The words for each fault of a chunk table.
+Failure ExtendedReader::chunk_table_failure(const laz::ChunkTableFault& fault) {
+    namespace f = laz::chunk_table_fault;
+    const std::uint64_t points = d().point_count;
+    return std::visit(
+        Overloaded{
+            [&](const f::TooShort& x) {
+                return bad_input(too_short_message("its chunk table offset", x.end));
+            },
+            [&](const f::NoTable&) {
+                return bad_input(
+                    say("\n%s has no chunk table: its writer was interrupted\n", name()));
+            },
+            [&](const f::OffsetOutside& x) {
+                return bad_input(
+                    say("\nThe chunk table offset of %s (%lld) lies outside its point data\n",
+                        name(), static_cast<long long>(x.offset)));
+            },
+            [&](const f::UnknownVersion& x) {
+                return bad_input(
+                    say("\nThe chunk table of %s has version %u; only version 0 is known\n", name(),
+                        x.version));
+            },
+            [&](const f::TooManyChunks& x) {
+                return bad_input(
+                    say("\nThe chunk table of %s claims %u chunks, more than its %llu bytes of "
+                        "chunks can hold\n",
+                        name(), x.count, ull{x.bytes}));
+            },
+            [&](const f::Truncated&) {
+                return bad_input(say("\nThe chunk table of %s is truncated\n", name()));
+            },
+            [&](const f::WrongFixedCount& x) {
+                return bad_input(
+                    say("\nThe chunk table of %s lists %u chunks; %llu points in chunks of %llu "
+                        "need %llu\n",
+                        name(), x.count, ull{x.points}, ull{x.chunk_size}, ull{x.needed}));
+            },
+            [&](const f::PointsDiffer& x) {
+                return bad_input(
+                    say("\nThe chunks of %s hold %llu points; its header states %llu\n", name(),
+                        ull{x.points}, ull{points}));
+            },
+            [&](const f::BytesDiffer& x) {
+                return bad_input(
+                    say("\nThe chunks of %s fill %llu bytes; its chunk table starts %llu bytes "
+                        "after its first chunk\n",
+                        name(), ull{x.bytes}, ull{x.region}));
+            },
+            [&](const f::ReadFailed& x) {
+                // The merge's words for a failed read take the read's errno from errno.
+                errno = x.outcome.error;
+                return read_failure(file_.name(),
+                                    x.outcome.failed ? -1 : static_cast<ssize_t>(x.outcome.bytes));
+            },
+        },
+        fault);
 }
 
 bool ExtendedReader::walk_evlrs() {
@@ -393,6 +398,7 @@ ReadResult read_classic(int fd, const std::string& name, korvane::FileSystem& fs
                         bool digest_records) {
     ReadResult r;
     InputDescription& d = r.description;
+    d.name = name;
     d.reader = ReaderKind::Classic;
     Result<LAS12Header> h = read_checked_header(fd, name, fs);
     if (!h) {
@@ -419,7 +425,9 @@ ReadResult read_classic(int fd, const std::string& name, korvane::FileSystem& fs
 }
 
 ReadResult read_extended(int fd, const std::string& name, korvane::FileSystem& fs) {
-    return ExtendedReader(fd, name, fs).read();
+    ReadResult r = ExtendedReader(fd, name, fs).read();
+    r.description.name = name;
+    return r;
 }
 
 ReadResult read_again(const InputDescription& checked, int fd, const std::string& name,

@@ -26,8 +26,8 @@ class ChunkCoders {
                 return decode(work);
             case ChunkWork::Kind::Encode:
                 return encode(work);
-            case ChunkWork::Kind::Convert:
-                return convert(work);
+            case ChunkWork::Kind::Transform:
+                return transform(work);
             case ChunkWork::Kind::Transcode:
                 return transcode(work);
         }
@@ -56,23 +56,28 @@ class ChunkCoders {
         return true;
     }
 
+    // The chunks' records, transformed when the work says so (decoded into this thread's own
+    // buffer first).
     ChunkResult decode(ChunkWork& work) {
         laz::ChunkDecoder& d = decoder(*work.record);
         ChunkResult r;
         r.bytes = std::move(work.output);
         r.bytes.clear();
+        std::vector<std::byte>& decoded = work.transform != nullptr ? records_ : r.bytes;
+        decoded.clear();
         std::size_t at = 0;
         for (std::size_t c = 0; c < work.chunks.size(); ++c) {
             const korvane::LazChunk& chunk = work.chunks[c];
             if (!decode_chunk(d, std::span(work.bytes).subspan(at, chunk.bytes), chunk.points,
-                              r.bytes, r.bytes.size())) {
+                              decoded, decoded.size())) {
                 r.ok = false;
                 r.failed_chunk = c;
                 break;
             }
             at += chunk.bytes;
         }
-        if (r.ok && work.convert != nullptr) r.extent = convert_records(r.bytes, *work.convert);
+        if (r.ok && work.transform != nullptr)
+            r.extent = transform_records(decoded, r.bytes, *work.transform);
         r.spare = std::move(work.bytes);
         return r;
     }
@@ -104,11 +109,12 @@ class ChunkCoders {
         return r;
     }
 
-    static ChunkResult convert(ChunkWork& work) {
+    static ChunkResult transform(ChunkWork& work) {
         ChunkResult r;
-        r.extent = convert_records(work.bytes, *work.convert);
-        r.bytes = std::move(work.bytes);
-        r.spare = std::move(work.output);
+        r.bytes = std::move(work.output);
+        r.bytes.clear();
+        r.extent = transform_records(work.bytes, r.bytes, *work.transform);
+        r.spare = std::move(work.bytes);
         return r;
     }
 
@@ -129,14 +135,18 @@ class ChunkCoders {
                 break;
             }
             at += chunk.bytes;
-            if (work.convert != nullptr) {
-                const ConvertedExtent x = convert_records(records_, *work.convert);
+            std::span<const std::byte> records = records_;
+            if (work.transform != nullptr) {
+                transformed_.clear();
+                const ConvertedExtent x =
+                    transform_records(records_, transformed_, *work.transform);
                 r.extent.add(x, before);
                 if (x.outside) break;
+                records = transformed_;
             }
             before += chunk.points;
             e.begin();
-            e.encode(records_);
+            e.encode(records);
             const std::span<const std::byte> coded = e.finish();
             r.bytes.insert(r.bytes.end(), coded.begin(), coded.end());
             r.chunks.push_back({chunk.points, static_cast<std::uint32_t>(coded.size())});
@@ -147,7 +157,8 @@ class ChunkCoders {
 
     std::map<const laz::LaszipRecord*, laz::ChunkDecoder> decoders_;
     std::map<const laz::LaszipRecord*, laz::ChunkEncoder> encoders_;
-    std::vector<std::byte> records_;  // Transcode: one chunk's records
+    std::vector<std::byte> records_;      // decoded records, before they are transformed
+    std::vector<std::byte> transformed_;  // Transcode: one chunk's records, transformed
 };
 
 namespace {

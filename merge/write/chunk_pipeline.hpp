@@ -20,26 +20,26 @@
 
 #include "laz/chunk_table_coder.hpp"
 #include "laz/laszip_record.hpp"
-#include "write/point_conversion.hpp"
+#include "write/record_transform.hpp"
 
 namespace quillet {
 
 struct ChunkWork {
     enum class Kind {
-        Decode,     // chunks to records, converted when `convert` is set
+        Decode,     // chunks to records, transformed when `transform` is set
         Encode,     // records to one chunk, or to the chunks of the points that `chunks` lists
-        Convert,    // records onto the output's grid
-        Transcode,  // chunks decoded, their records converted, each encoded as one chunk again
+        Transform,  // input records to output records
+        Transcode,  // chunks decoded, their records transformed, each encoded as one chunk again
     };
     Kind kind = Kind::Decode;
     // The record that says how the chunks are coded, and for Transcode the output's; they
-    // outlive the pipeline, as does the conversion.
+    // outlive the pipeline, as does the transform.
     const korvane::laz::LaszipRecord* record = nullptr;
     // Decode, Transcode: compressed chunks back to back, as `chunks` lists them (several small
-    // chunks go in one piece of work). Encode, Convert: whole records.
+    // chunks go in one piece of work). Encode, Transform: whole records.
     std::vector<std::byte> bytes;
     std::vector<korvane::LazChunk> chunks;
-    const Conversion* convert = nullptr;
+    const RecordTransform* transform = nullptr;
     const korvane::laz::LaszipRecord* encode_with = nullptr;
     // Storage for the result's bytes, which the result gives back: buffers are reused, not made
     // anew for every piece of work.
@@ -51,7 +51,7 @@ struct ChunkResult {
     std::size_t failed_chunk = 0;  // when not ok: which of the work's chunks
     std::vector<std::byte> bytes;  // records, or encoded chunks back to back (Encode, Transcode)
     std::vector<korvane::LazChunk> chunks;  // Encode, Transcode: the chunks in `bytes`
-    ConvertedExtent extent;        // of converted records; a record outside the 32-bit range
+    ConvertedExtent extent;        // of transformed records; a record outside the 32-bit range
     std::vector<std::byte> spare;  // the work's other buffer, given back for reuse
 };
 

@@ -11,6 +11,7 @@
 #include "full_io.hpp"
 #include "las/byte_order.hpp"
 #include "laz/chunk_codec.hpp"
+#include "laz/chunk_head.hpp"
 #include "laz/chunk_table.hpp"
 #include "read/input_file.hpp"
 #include "read/input_reader.hpp"
@@ -59,25 +60,32 @@ struct Slice {
     std::uint64_t points = 0;
 };
 
-// The next slice of a copy of `left` more bytes of piece `p`: LAS records up to kProgressBytes,
-// LAZ chunks up to kProgressBytes (from `chunk` on, one at least), or everything else at once.
-Slice next_slice(const Piece& p, const InputDescription& d, std::uint64_t left,
-                 std::size_t& chunk) {
-    if (!p.points) return {left, 0};
+// The next slice of a copy of `left` more bytes of an input's points: LAS records up to
+// kProgressBytes, LAZ chunks (of `chunks`, from `chunk` on) up to kProgressBytes, one at least.
+Slice next_slice(const InputDescription& d, std::span<const korvane::LazChunk> chunks,
+                 std::uint64_t left, std::size_t& chunk) {
     if (!d.compressed) {
         const std::uint64_t records = std::min(
             left / d.record_length, std::max<std::uint64_t>(1, kProgressBytes / d.record_length));
         return {records * d.record_length, records};
     }
-    if (chunk == p.chunks.size()) return {left, 0};
+    if (chunk == chunks.size()) return {left, 0};
     Slice s;
-    for (; chunk < p.chunks.size() &&
-           (s.bytes == 0 || s.bytes + p.chunks[chunk].bytes <= kProgressBytes);
+    for (;
+         chunk < chunks.size() && (s.bytes == 0 || s.bytes + chunks[chunk].bytes <= kProgressBytes);
          ++chunk) {
-        s.bytes += p.chunks[chunk].bytes;
-        s.points += p.chunks[chunk].points;
+        s.bytes += chunks[chunk].bytes;
+        s.points += chunks[chunk].points;
     }
     return s;
+}
+
+// The input a piece reads whole (a copy, its points, a shift); nothing for the others.
+std::optional<std::size_t> input_of(const Piece& piece) {
+    if (const auto* p = std::get_if<CopyPiece>(&piece)) return p->input;
+    if (const auto* p = std::get_if<PointsPiece>(&piece)) return p->input;
+    if (const auto* p = std::get_if<ShiftPiece>(&piece)) return p->input;
+    return std::nullopt;
 }
 
 // One use of an input by the plan: a piece that copies or decodes it, or a segment of a run.
@@ -92,13 +100,20 @@ class Writer {
   public:
     Writer(const MergeJob& job, const OutputLayout& layout, unsigned threads, int fd,
            const MergeEvents& events, korvane::FileSystem& fs)
-        : job_(job), layout_(layout), threads_(threads), fd_(fd), events_(events), fs_(fs) {
+        : job_(job),
+          layout_(layout),
+          threads_(threads),
+          fd_(fd),
+          events_(events),
+          fs_(fs),
+          record_length_(layout.record_length) {
         for (const InputDescription& d : job.inputs) total_ += d.point_count;
         for (std::size_t k = 0; k < layout.pieces.size(); ++k) {
             const Piece& p = layout.pieces[k];
-            if (p.kind == Piece::Kind::Copy || p.kind == Piece::Kind::Shift)
-                note_use(p.input, {k, 0});
-            for (std::size_t j = 0; j < p.sources.size(); ++j) note_use(p.sources[j].input, {k, j});
+            if (const std::optional<std::size_t> input = input_of(p)) note_use(*input, {k, 0});
+            if (const auto* run = std::get_if<RunPiece>(&p))
+                for (std::size_t j = 0; j < run->sources.size(); ++j)
+                    note_use(run->sources[j].input, {k, j});
         }
     }
 
@@ -106,26 +121,8 @@ class Writer {
         for (std::size_t k = 0; k < layout_.pieces.size(); ++k) {
             const Piece& p = layout_.pieces[k];
             offsets_.push_back(at_);
-            if (p.mark != Mark::None) marked_[p.mark] = at_;
-            bool ok = false;
-            switch (p.kind) {
-                case Piece::Kind::Bytes:
-                    ok = write(p.bytes);
-                    break;
-                case Piece::Kind::Copy:
-                    ok = copy(k, p);
-                    break;
-                case Piece::Kind::Run:
-                    ok = run(k, p);
-                    break;
-                case Piece::Kind::Shift:
-                    ok = shift(k, p);
-                    break;
-                case Piece::Kind::ChunkTable:
-                    ok = write(korvane::laz::build_chunk_table(chunks_, p.variable_chunks));
-                    break;
-            }
-            if (!ok) return false;
+            if (const Mark mark = mark_of(p); mark != Mark::None) marked_[mark] = at_;
+            if (!write_piece(k, p)) return false;
         }
         return true;
     }
@@ -134,7 +131,9 @@ class Writer {
     // the converted points.
     bool write_patches() {
         for (std::size_t k = 0; k < layout_.pieces.size(); ++k) {
-            for (const Patch& patch : layout_.pieces[k].patches) {
+            const auto* bytes = std::get_if<BytesPiece>(&layout_.pieces[k]);
+            if (bytes == nullptr) continue;
+            for (const Patch& patch : bytes->patches) {
                 if (patch.box) {
                     const std::optional<std::array<double, 6>> box = merged_box();
                     if (!box) continue;
@@ -161,6 +160,16 @@ class Writer {
     bool finish() { return reports_ > 0 || report(); }
 
   private:
+    bool write_piece(std::size_t k, const Piece& piece) {
+        if (const auto* p = std::get_if<BytesPiece>(&piece)) return write(p->bytes);
+        if (const auto* p = std::get_if<CopyPiece>(&piece)) return copy(k, *p);
+        if (const auto* p = std::get_if<PointsPiece>(&piece)) return copy_points(k, *p);
+        if (const auto* p = std::get_if<RunPiece>(&piece)) return run(k, *p);
+        if (const auto* p = std::get_if<ShiftPiece>(&piece)) return shift(k, *p);
+        const auto& table = std::get<ChunkTablePiece>(piece);
+        return write(korvane::laz::build_chunk_table(chunks_, table.variable_chunks));
+    }
+
     // Keeps the first failure (the first in the output's order) and stops the write.
     bool fail(Failure f) {
         if (!failure_) failure_ = std::move(f);
@@ -220,19 +229,19 @@ class Writer {
         return true;
     }
 
+    const char* name(std::size_t input) const { return job_.inputs[input].name.c_str(); }
+
     // The line that names the input whose points are being written.
     void show_progress(std::size_t input) {
         events_.inform(
-            say("\r%s (%d / %d)%20s", job_.names[input].c_str(), ++progress_, job_.LASCount, " ")
-                .text);
+            say("\r%s (%d / %d)%20s", name(input), ++progress_, job_.LASCount, " ").text);
     }
 
     // Opens an input for one use, and describes it again when the use is its first: it must be
     // the input that was checked. The descriptor, or the problem.
     Result<korvane::UniqueFd> open_for(std::size_t input, Use use) {
-        const std::string& name = job_.names[input];
-        korvane::UniqueFd fd = open_input(name, fs_);
-        if (!fd.valid()) return bad_input(say("Failed to open file %s\n", name.c_str()));
+        korvane::UniqueFd fd = open_input(job_.inputs[input].name, fs_);
+        if (!fd.valid()) return bad_input(say("Failed to open file %s\n", name(input)));
         if (first_.at(input) == use)
             if (Problem changed = change_of(input, fd.get())) return *changed;
         return fd;
@@ -247,9 +256,8 @@ class Writer {
     // Describes the input again through `fd`: nothing when it is the input that was checked,
     // otherwise how it changed.
     Problem change_of(std::size_t input, int fd) {
-        const std::string& name = job_.names[input];
         const InputDescription& checked = job_.inputs[input];
-        const ReadResult now = read_again(checked, fd, name, fs_);
+        const ReadResult now = read_again(checked, fd, checked.name, fs_);
         if (now.problem) return *now.problem;
         switch (change_between(checked, now.description)) {
             case Change::None:
@@ -259,30 +267,41 @@ class Writer {
                     say("\nThe inputs changed while they were being merged; %s not written\n",
                         job_.outputName.c_str()));
             case Change::Other:
-                return bad_input(say("\n%s changed while it was being merged\n", name.c_str()));
+                return bad_input(say("\n%s changed while it was being merged\n", name(input)));
         }
         return std::nullopt;
     }
 
-    // A stretch of an input, byte for byte. Points go in slices of at most kProgressBytes (LAS
-    // records) or of whole chunks (LAZ), each followed by a report of progress.
-    bool copy(std::size_t k, const Piece& p) {
-        const std::string& name = job_.names[p.input];
-        if (p.points) show_progress(p.input);
+    // A stretch of an input that is not its points, byte for byte.
+    bool copy(std::size_t k, const CopyPiece& p) {
+        Result<korvane::UniqueFd> fd = open_for(p.input, {k, 0});
+        if (!fd) return fail(fd.problem());
+        const CopyOutcome outcome =
+            copy_bytes(fs_, fd->get(), static_cast<off_t>(p.from.offset), fd_,
+                       static_cast<off_t>(at_), p.from.length, 1, buffer_);
+        if (!fail(problem_of(outcome, job_.inputs[p.input].name, job_.outputName, 1))) return false;
+        at_ += p.from.length;
+        return fail(done_with(p.input, {k, 0}, fd->get()));
+    }
+
+    // An input's points, byte for byte, in slices of at most kProgressBytes (LAS records) or of
+    // whole chunks (LAZ), each followed by a report of progress.
+    bool copy_points(std::size_t k, const PointsPiece& p) {
+        show_progress(p.input);
         Result<korvane::UniqueFd> fd = open_for(p.input, {k, 0});
         if (!fd) return fail(fd.problem());
         const InputDescription& d = job_.inputs[p.input];
-        const std::uint16_t unit = p.points ? d.copy_unit() : 1;
+        const std::uint16_t unit = d.copy_unit();
         std::size_t chunk = 0;
         for (std::uint64_t done = 0; done < p.from.length;) {
-            const Slice s = next_slice(p, d, p.from.length - done, chunk);
+            const Slice s = next_slice(d, p.chunks, p.from.length - done, chunk);
             const CopyOutcome outcome =
                 copy_bytes(fs_, fd->get(), static_cast<off_t>(p.from.offset + done), fd_,
                            static_cast<off_t>(at_), s.bytes, unit, buffer_);
-            if (!fail(problem_of(outcome, name, job_.outputName, unit))) return false;
+            if (!fail(problem_of(outcome, d.name, job_.outputName, unit))) return false;
             at_ += s.bytes;
             done += s.bytes;
-            if (p.points && !advance(s.points)) return false;
+            if (!advance(s.points)) return false;
         }
         chunks_.insert(chunks_.end(), p.chunks.begin(), p.chunks.end());
         return fail(done_with(p.input, {k, 0}, fd->get()));
@@ -293,7 +312,7 @@ class Writer {
     Problem read_input(std::size_t input, int fd, std::span<std::byte> into, std::uint64_t offset) {
         const ssize_t got = korvane::read_full(fs_, fd, into, static_cast<off_t>(offset));
         if (got == static_cast<ssize_t>(into.size())) return std::nullopt;
-        return read_failure(job_.names[input], got);
+        return read_failure(job_.inputs[input].name, got);
     }
 
     // What the oldest result in the pipeline is, and where it belongs.
@@ -311,14 +330,14 @@ class Writer {
         return refused(
             say("\nPoint %llu of %s lies outside its header box: on the output's grid it "
                 "leaves the 32-bit range\n",
-                ull{point + 1}, job_.names[input].c_str()));
+                ull{point + 1}, name(input)));
     }
 
     Failure damaged(std::size_t input, std::size_t chunk, std::uint32_t points) {
         return bad_input(
             say("\nChunk %llu of %s is damaged: it does not decode to the %u points its chunk "
                 "table states\n",
-                ull{chunk + 1}, job_.names[input].c_str(), points));
+                ull{chunk + 1}, name(input), points));
     }
 
     // A buffer for the next piece of work, one given back by an earlier one when there is one.
@@ -438,13 +457,16 @@ class Writer {
             if (!n || *n == 0) return fail_after(damaged(s.input, c, chunk.points));
             const std::span<std::byte> records =
                 std::span(records_).first(*n * decoder.record_length());
-            if (s.convert != nullptr) {
-                const ConvertedExtent e = convert_records(records, *s.convert);
+            std::span<const std::byte> out = records;
+            if (s.transform != nullptr) {
+                transformed_.clear();
+                const ConvertedExtent e = transform_records(records, transformed_, *s.transform);
                 if (e.outside) return fail_after(outside(s.input, point + *e.outside));
                 extents_[s.input].add(e, 0);
+                out = transformed_;
             }
             point += *n;
-            if (!deliver(records) || !advance(*n)) return false;
+            if (!deliver(out) || !advance(*n)) return false;
         }
         return true;
     }
@@ -481,7 +503,7 @@ class Writer {
             ChunkWork work;
             work.kind = keep_chunks_ ? ChunkWork::Kind::Transcode : ChunkWork::Kind::Decode;
             work.record = &record;
-            work.convert = s.convert;
+            work.transform = s.transform;
             work.encode_with = &layout_.encoding;
             work.bytes = buffer();
             work.bytes.resize(static_cast<std::size_t>(bytes));
@@ -500,10 +522,11 @@ class Writer {
     }
 
     // The records of a LAS source, read here a chunk's worth at a time: straight into the next
-    // chunk to encode when they need no conversion, otherwise given to the pipeline to convert.
+    // chunk to encode when they go in as they are, otherwise given to the pipeline to transform.
     bool run_records(const Source& s, int fd) {
         const std::size_t batch = std::min(korvane::laz::kMaxBytesPerCall, chunk_bytes());
-        const bool straight = encode_ && s.convert == nullptr;
+        const bool straight = encode_ && s.transform == nullptr;
+        const std::uint16_t in_length = job_.inputs[s.input].record_length;
         // Records read here must come after those still being decoded.
         if (straight && !drain()) return false;
         for (std::uint64_t done = 0; done < s.from.length;) {
@@ -520,18 +543,19 @@ class Writer {
                     return fail_after(*problem);
                 done += n;
                 if (gathered_.size() == chunk_bytes()) encode_gathered();
-                if (!advance(n / record_length_)) return false;
+                if (!advance(n / in_length)) return false;
                 continue;
             }
             ChunkWork work;
-            work.kind = ChunkWork::Kind::Convert;
-            work.convert = s.convert;
+            work.kind = ChunkWork::Kind::Transform;
+            work.transform = s.transform;
             work.bytes = buffer();
-            work.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(batch, left)));
+            // Whole input records, at most a batch's worth.
+            const std::uint64_t most = std::max<std::uint64_t>(1, batch / in_length) * in_length;
+            work.bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(most, left)));
             if (auto problem = read_input(s.input, fd, work.bytes, s.from.offset + done))
                 return fail_after(*problem);
-            const Pending pending{Pending::Kind::Records, s.input, nullptr, 0,
-                                  done / record_length_};
+            const Pending pending{Pending::Kind::Records, s.input, nullptr, 0, done / in_length};
             done += work.bytes.size();
             if (!give(std::move(work), pending)) return false;
         }
@@ -540,25 +564,22 @@ class Writer {
 
     // A LAZ input's chunks copied, each with the raw X, Y and Z of its first point moved by the
     // shift's steps: 12 bytes written here, the rest of the chunk copied as it is.
-    bool shift(std::size_t k, const Piece& p) {
+    bool shift(std::size_t k, const ShiftPiece& p) {
         show_progress(p.input);
         Result<korvane::UniqueFd> fd = open_for(p.input, {k, 0});
         if (!fd) return fail(fd.problem());
         std::uint64_t offset = p.from.offset;
         for (std::size_t c = 0; c < p.chunks.size(); ++c) {
             const korvane::LazChunk& chunk = p.chunks[c];
-            std::array<std::byte, 12> head;
+            std::array<std::byte, korvane::laz::kChunkHeadBytes> head;
             if (!fail(read_input(p.input, fd->get(), head, offset))) return false;
-            for (std::size_t a = 0; a < kAxes; ++a) {
-                const auto raw = korvane::get_le<std::uint32_t>(head, 4 * a);
-                korvane::put_le<std::uint32_t>(head, 4 * a,
-                                               raw + static_cast<std::uint32_t>(p.shift[a]));
-            }
+            korvane::laz::shift_chunk_head(head, p.shift);
             if (!write(head)) return false;
             const CopyOutcome outcome =
                 copy_bytes(fs_, fd->get(), static_cast<off_t>(offset + head.size()), fd_,
                            static_cast<off_t>(at_), chunk.bytes - head.size(), 1, buffer_);
-            if (!fail(problem_of(outcome, job_.names[p.input], job_.outputName, 1))) return false;
+            if (!fail(problem_of(outcome, job_.inputs[p.input].name, job_.outputName, 1)))
+                return false;
             at_ += chunk.bytes - head.size();
             offset += chunk.bytes;
             chunks_.push_back(chunk);
@@ -569,11 +590,10 @@ class Writer {
 
     // A run: the sources' records in order, LAZ chunks decoded; encoded in chunks of
     // kEncodedChunkPoints across the sources' boundaries when the output is LAZ.
-    bool run(std::size_t k, const Piece& p) {
+    bool run(std::size_t k, const RunPiece& p) {
         if (!pipeline_) pipeline_.emplace(threads_);
         encode_ = p.encode;
         keep_chunks_ = p.keep_chunks;
-        record_length_ = job_.inputs[p.sources.front().input].record_length;
         gathered_.clear();
         for (std::size_t j = 0; j < p.sources.size(); ++j) {
             const Source& s = p.sources[j];
@@ -602,8 +622,9 @@ class Writer {
     std::uint64_t done_ = 0;   // of them, written or on their way in output order
     std::uint64_t reports_ = 0;
     CopyBuffer buffer_;
-    std::vector<std::byte> compressed_;  // the chunk being decoded
-    std::vector<std::byte> records_;     // records decoded or to encode
+    std::vector<std::byte> compressed_;   // the chunk being decoded
+    std::vector<std::byte> records_;      // records decoded or to encode
+    std::vector<std::byte> transformed_;  // records decoded here, transformed
     std::uint64_t at_ = 0;
     int progress_ = 0;
     std::vector<std::uint64_t> offsets_;  // where each piece was written
@@ -615,7 +636,7 @@ class Writer {
     bool encode_ = false;                             // of the run being written
     bool keep_chunks_ = false;                        // of the run being written
     std::map<std::size_t, ConvertedExtent> extents_;  // by input: of its converted points
-    std::size_t record_length_ = 0;                   // of its records
+    std::size_t record_length_ = 0;                   // of the output's records
     std::vector<std::byte> gathered_;                 // records of the next chunk to encode
     std::vector<std::vector<std::byte>> spare_;       // buffers given back, for the next work
 };
