@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <span>
 
 #include "full_io.hpp"
@@ -70,6 +71,29 @@ CopyOutcome copy_bytes(korvane::FileSystem& fs, int in, off_t in_at, int out, of
         copied += static_cast<std::uint64_t>(n);
     }
     return {};
+}
+
+Problem copy_failure(const CopyOutcome& outcome, const std::string& input,
+                     const std::string& output, std::uint16_t unit) {
+    const char* in = input.c_str();
+    const char* to = output.c_str();
+    switch (outcome.kind) {
+        case Kind::Done:
+            return std::nullopt;
+        case Kind::ShortInput:
+            return bad_input(say("\n%s is shorter than its header states\n", in));
+        case Kind::CopyFailed:
+            return io_error(say("\nCannot copy the points of %s into %s: %s\n", in, to,
+                                std::strerror(outcome.error)));
+        case Kind::ReadFailed:
+            return io_error(say("\nCannot read %s: %s\n", in, std::strerror(outcome.error)));
+        case Kind::WriteFailed:
+            return io_error(say("\nCannot write %s: %s\n", to, std::strerror(outcome.error)));
+        case Kind::NoBuffer:
+            return out_of_memory(
+                say("\nCannot allocate a copy buffer of one record (%u bytes)\n", unsigned{unit}));
+    }
+    return std::nullopt;
 }
 
 }  // namespace quillet

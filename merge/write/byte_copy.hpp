@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
+#include "core/status.hpp"
 #include "file_system.hpp"
 
 namespace quillet {
@@ -55,5 +57,10 @@ struct CopyOutcome {
 // whole number of records of `record_length` bytes.
 CopyOutcome copy_bytes(korvane::FileSystem& fs, int in, off_t in_at, int out, off_t out_at,
                        std::uint64_t length, std::uint16_t record_length, CopyBuffer& buffer);
+
+// The failure of a copy of `input` into `output` that did not complete (`unit` the bytes of the
+// record a buffer must hold); nothing when it did.
+Problem copy_failure(const CopyOutcome& outcome, const std::string& input,
+                     const std::string& output, std::uint16_t unit);
 
 }  // namespace quillet

@@ -13,8 +13,9 @@
 #include "laz/chunk_codec.hpp"
 #include "laz/chunk_head.hpp"
 #include "laz/chunk_table.hpp"
+#include "plan/header_box.hpp"
 #include "read/input_file.hpp"
-#include "read/input_reader.hpp"
+#include "read/input_recheck.hpp"
 #include "unique_fd.hpp"
 #include "write/byte_copy.hpp"
 #include "write/chunk_pipeline.hpp"
@@ -24,32 +25,7 @@
 namespace quillet {
 namespace {
 
-using Kind = CopyOutcome::Kind;
 using ull = unsigned long long;
-
-// The failure of a copy that did not complete; nothing when it did.
-Problem problem_of(const CopyOutcome& outcome, const std::string& input, const std::string& output,
-                   std::uint16_t unit) {
-    const char* in = input.c_str();
-    const char* to = output.c_str();
-    switch (outcome.kind) {
-        case Kind::Done:
-            return std::nullopt;
-        case Kind::ShortInput:
-            return bad_input(say("\n%s is shorter than its header states\n", in));
-        case Kind::CopyFailed:
-            return io_error(say("\nCannot copy the points of %s into %s: %s\n", in, to,
-                                std::strerror(outcome.error)));
-        case Kind::ReadFailed:
-            return io_error(say("\nCannot read %s: %s\n", in, std::strerror(outcome.error)));
-        case Kind::WriteFailed:
-            return io_error(say("\nCannot write %s: %s\n", to, std::strerror(outcome.error)));
-        case Kind::NoBuffer:
-            return out_of_memory(
-                say("\nCannot allocate a copy buffer of one record (%u bytes)\n", unsigned{unit}));
-    }
-    return std::nullopt;
-}
 
 // The most bytes copied between two reports of progress.
 constexpr std::uint64_t kProgressBytes = std::uint64_t{4} << 20;
@@ -135,7 +111,7 @@ class Writer {
             if (bytes == nullptr) continue;
             for (const Patch& patch : bytes->patches) {
                 if (patch.box) {
-                    const std::optional<std::array<double, 6>> box = merged_box();
+                    const std::optional<HeaderBox> box = merged_box();
                     if (!box) continue;
                     std::array<std::byte, 48> fields;
                     for (std::size_t i = 0; i < box->size(); ++i)
@@ -189,26 +165,11 @@ class Writer {
             cancelled(say("\nThe merge was cancelled; %s not written\n", job_.outputName.c_str())));
     }
 
-    // The box of the inputs that keep theirs and of the converted points, on the output's grid:
-    // MaxX MinX MaxY MinY MaxZ MinZ.
-    std::optional<std::array<double, 6>> merged_box() const {
-        std::optional<std::array<double, 6>> box = layout_.kept_box;
-        for (const auto& [input, e] : extents_) {
-            if (!e.any) continue;
-            std::array<double, 6> b;
-            for (std::size_t a = 0; a < kAxes; ++a) {
-                b[2 * a] = layout_.offset[a] + layout_.scale[a] * e.hi[a];
-                b[2 * a + 1] = layout_.offset[a] + layout_.scale[a] * e.lo[a];
-            }
-            if (!box) {
-                box = b;
-                continue;
-            }
-            for (std::size_t a = 0; a < kAxes; ++a) {
-                if (b[2 * a] > (*box)[2 * a]) (*box)[2 * a] = b[2 * a];
-                if (b[2 * a + 1] < (*box)[2 * a + 1]) (*box)[2 * a + 1] = b[2 * a + 1];
-            }
-        }
+    // The box of the inputs that keep theirs and of the moved points, on the output's grid.
+    std::optional<HeaderBox> merged_box() const {
+        std::optional<HeaderBox> box = layout_.kept_box;
+        for (const auto& [input, e] : extents_)
+            if (e.any) enclose_raw_extent(box, e.lo, e.hi, layout_.scale, layout_.offset);
         return box;
     }
 
@@ -256,20 +217,7 @@ class Writer {
     // Describes the input again through `fd`: nothing when it is the input that was checked,
     // otherwise how it changed.
     Problem change_of(std::size_t input, int fd) {
-        const InputDescription& checked = job_.inputs[input];
-        const ReadResult now = read_again(checked, fd, checked.name, fs_);
-        if (now.problem) return *now.problem;
-        switch (change_between(checked, now.description)) {
-            case Change::None:
-                return std::nullopt;
-            case Change::PointCount:
-                return bad_input(
-                    say("\nThe inputs changed while they were being merged; %s not written\n",
-                        job_.outputName.c_str()));
-            case Change::Other:
-                return bad_input(say("\n%s changed while it was being merged\n", name(input)));
-        }
-        return std::nullopt;
+        return recheck_input(job_.inputs[input], fd, job_.outputName, fs_);
     }
 
     // A stretch of an input that is not its points, byte for byte.
@@ -279,7 +227,8 @@ class Writer {
         const CopyOutcome outcome =
             copy_bytes(fs_, fd->get(), static_cast<off_t>(p.from.offset), fd_,
                        static_cast<off_t>(at_), p.from.length, 1, buffer_);
-        if (!fail(problem_of(outcome, job_.inputs[p.input].name, job_.outputName, 1))) return false;
+        if (!fail(copy_failure(outcome, job_.inputs[p.input].name, job_.outputName, 1)))
+            return false;
         at_ += p.from.length;
         return fail(done_with(p.input, {k, 0}, fd->get()));
     }
@@ -298,7 +247,7 @@ class Writer {
             const CopyOutcome outcome =
                 copy_bytes(fs_, fd->get(), static_cast<off_t>(p.from.offset + done), fd_,
                            static_cast<off_t>(at_), s.bytes, unit, buffer_);
-            if (!fail(problem_of(outcome, d.name, job_.outputName, unit))) return false;
+            if (!fail(copy_failure(outcome, d.name, job_.outputName, unit))) return false;
             at_ += s.bytes;
             done += s.bytes;
             if (!advance(s.points)) return false;
@@ -578,7 +527,7 @@ class Writer {
             const CopyOutcome outcome =
                 copy_bytes(fs_, fd->get(), static_cast<off_t>(offset + head.size()), fd_,
                            static_cast<off_t>(at_), chunk.bytes - head.size(), 1, buffer_);
-            if (!fail(problem_of(outcome, job_.inputs[p.input].name, job_.outputName, 1)))
+            if (!fail(copy_failure(outcome, job_.inputs[p.input].name, job_.outputName, 1)))
                 return false;
             at_ += chunk.bytes - head.size();
             offset += chunk.bytes;
