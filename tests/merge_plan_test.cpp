@@ -145,7 +145,10 @@ TEST(MergePlan, SchemaAndInputPlans) {
         const std::vector<quillet::GridInput> on_grid = quillet::grid_inputs(inputs);
         const quillet::Result<quillet::GridPlan> grid = quillet::plan_grid(on_grid, false);
         ASSERT_TRUE(grid);
-        const quillet::OutputSchema schema = quillet::decide_schema(inputs, c.form, *grid);
+        const quillet::Result<quillet::OutputSchema> decided =
+            quillet::decide_schema(inputs, c.form, *grid);
+        ASSERT_TRUE(decided) << decided.problem().text;
+        const quillet::OutputSchema& schema = *decided;
         const Tile& first = c.tiles.front();
         EXPECT_EQ(schema.format, first.format);
         EXPECT_EQ(schema.minor, first.minor);
@@ -191,6 +194,74 @@ TEST(MergePlan, SchemaAndInputPlans) {
     }
 }
 
+// Inputs of other formats and versions: the least format that holds every field, the highest
+// version (1.4 for formats 6-8 and past 2^32 - 1 points), and each input copied or rewritten.
+TEST(MergePlan, SchemaOfDifferingInputs) {
+    constexpr std::uint64_t kBig = 3'000'000'000;
+    struct Row {
+        const char* what;
+        std::vector<Tile> tiles;
+        std::uint8_t minor, format;
+        std::uint16_t record_length;
+        std::vector<Coding> codings;
+    };
+    const Row rows[] = {
+        {"formats 1 and 2 give 3",
+         {{"a", 1}, {"b", 2}},
+         2,
+         3,
+         34,
+         {Coding::Rewrite, Coding::Rewrite}},
+        {"formats 0 and 2 give 2", {{"a", 0}, {"b", 2}}, 2, 2, 26, {Coding::Rewrite, Coding::Copy}},
+        {"1.4 format 6 and 1.2 format 1 give 1.4 format 6",
+         {{"a", 6, false, 0, 100, 4}, {"b", 1}},
+         4,
+         6,
+         30,
+         {Coding::Copy, Coding::Rewrite}},
+        {"formats 3 and 6 give 7",
+         {{"a", 3, false, 0, 100, 3}, {"b", 6, false, 0, 100, 4}},
+         4,
+         7,
+         36,
+         {Coding::Rewrite, Coding::Rewrite}},
+        {"formats 7 and 8 give 8",
+         {{"a", 7, false, 0, 100, 4}, {"b", 8, false, 0, 100, 4}},
+         4,
+         8,
+         38,
+         {Coding::Rewrite, Coding::Copy}},
+        {"past 2^32 - 1 points LAS 1.2 becomes 1.4, records copied",
+         {{"a", 1, false, 0, kBig}, {"b", 1, false, 0, kBig}},
+         4,
+         1,
+         28,
+         {Coding::Copy, Coding::Copy}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<InputDescription> inputs;
+        for (const Tile& t : row.tiles) inputs.push_back(describe(t));
+        const std::vector<quillet::GridInput> on_grid = quillet::grid_inputs(inputs);
+        const quillet::Result<quillet::GridPlan> grid = quillet::plan_grid(on_grid, false);
+        ASSERT_TRUE(grid);
+        const quillet::Result<quillet::OutputSchema> schema =
+            quillet::decide_schema(inputs, OutputForm::Las, *grid);
+        ASSERT_TRUE(schema) << schema.problem().text;
+        EXPECT_EQ(schema->minor, row.minor);
+        EXPECT_EQ(schema->format, row.format);
+        EXPECT_EQ(schema->record_length, row.record_length);
+        const quillet::Result<quillet::CodingPlan> plan =
+            quillet::plan_coding(inputs, on_grid, *schema, false, *grid, {});
+        ASSERT_TRUE(plan) << plan.problem().text;
+        for (std::size_t i = 0; i < row.codings.size(); ++i) {
+            EXPECT_EQ(plan->inputs[i].coding, row.codings[i]) << row.tiles[i].name;
+            // A format change keeps the points where they are: the box stays the inputs'.
+            EXPECT_TRUE(plan->inputs[i].keeps_box());
+        }
+    }
+}
+
 // What the coding plan refuses, with the words that say which file and why.
 TEST(MergePlan, Refusals) {
     struct Refusal {
@@ -219,9 +290,11 @@ TEST(MergePlan, Refusals) {
         const std::vector<quillet::GridInput> on_grid = quillet::grid_inputs(inputs);
         const quillet::Result<quillet::GridPlan> grid = quillet::plan_grid(on_grid, false);
         ASSERT_TRUE(grid);
-        const quillet::OutputSchema schema = quillet::decide_schema(inputs, c.form, *grid);
+        const quillet::Result<quillet::OutputSchema> schema =
+            quillet::decide_schema(inputs, c.form, *grid);
+        ASSERT_TRUE(schema);
         const quillet::Result<quillet::CodingPlan> plan =
-            quillet::plan_coding(inputs, on_grid, schema, false, *grid, {});
+            quillet::plan_coding(inputs, on_grid, *schema, false, *grid, {});
         ASSERT_FALSE(plan);
         EXPECT_EQ(plan.problem().status, KORVANE_REFUSED);
         EXPECT_NE(plan.problem().text.find(c.message), std::string::npos) << plan.problem().text;

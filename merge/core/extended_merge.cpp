@@ -31,6 +31,20 @@ void tell_grid(const GridPlan& g, bool rescale, const MergeEvents& events) {
                           .text);
 }
 
+// What the merge says of the output's schema when it differs from the first file's.
+std::optional<Message> schema_line(const InputDescription& first, const OutputSchema& schema) {
+    if (schema.minor == first.minor && schema.format == first.format &&
+        schema.record_length == first.record_length)
+        return std::nullopt;
+    std::string fields;
+    for (const korvane::ExtraBytesField& f : schema.extra_fields) {
+        fields += fields.empty() ? ", extra bytes " : ", ";
+        fields += f.name;
+    }
+    return say("Output: LAS 1.%u, point format %u, record length %u%s\n", unsigned{schema.minor},
+               unsigned{schema.format}, unsigned{schema.record_length}, fields.c_str());
+}
+
 Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& events,
                             korvane::FileSystem& fs) {
     MergeJob job;
@@ -48,14 +62,15 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     const std::vector<GridInput> on_grid = grid_inputs(inputs);
     const Result<GridPlan> grid = plan_grid(on_grid, request.rescale);
     if (!grid) return grid.problem();
-    const OutputSchema schema = decide_schema(inputs, *form, *grid);
+    const Result<OutputSchema> schema = decide_schema(inputs, *form, *grid);
+    if (!schema) return schema.problem();
     const std::vector<bool> candidates =
         shift_candidates(inputs, *form, request.fixed_chunks, *grid);
     const Result<std::vector<std::optional<ChunkHeads>>> heads =
         read_chunk_heads(inputs, candidates, fs);
     if (!heads) return heads.problem();
     const Result<CodingPlan> plan =
-        plan_coding(inputs, on_grid, schema, request.fixed_chunks, *grid, *heads);
+        plan_coding(inputs, on_grid, *schema, request.fixed_chunks, *grid, *heads);
     if (!plan) return plan.problem();
     const Result<Total> total = check_extended_total(inputs, *plan);
     if (!total) return total.problem();
@@ -63,6 +78,8 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     events.inform(total->line.text);
     events.inform(
         say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()).text);
+    if (std::optional<Message> line = schema_line(inputs.front(), *schema))
+        events.inform(line->text);
     if (plan->grid.changes_anything()) tell_grid(plan->grid, request.rescale, events);
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (plan->inputs[i].coding != Coding::Copy)

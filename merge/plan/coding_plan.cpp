@@ -1,6 +1,7 @@
 #include "plan/coding_plan.hpp"
 
 #include <cmath>
+#include <variant>
 
 #include "las/point_formats.hpp"
 #include "las/public_header.hpp"
@@ -146,17 +147,46 @@ bool can_shift(const GridInput& in, const std::array<AxisMap, kAxes>& maps, cons
     return true;
 }
 
+// How an input's fields become the output's: nothing when its records already are the output's
+// (its format, its length, its extra bytes fields in the output's places). The refusal when a
+// field of the output's name is stored otherwise in the input (the schema's union prevents it).
+Result<std::optional<Reshape>> reshape_of(const InputDescription& d, const OutputSchema& schema) {
+    Reshape r;
+    r.in_format = d.format;
+    r.out_format = schema.format;
+    bool same = d.format == schema.format && d.record_length == schema.record_length;
+    if (d.extra_fields == schema.extra_fields) {
+        // The same fields in the same places: the extra bytes move as one.
+        if (d.extra_bytes() != 0) r.extra.push_back({0, d.extra_bytes(), 0, {}});
+    } else {
+        korvane::FieldPlacing placing = korvane::place_fields(d.extra_fields, schema.extra_fields);
+        if (const auto* m = std::get_if<korvane::PlacementMismatch>(&placing))
+            return refused(
+                say("\nThe extra bytes field %s of %s cannot be placed in the "
+                    "merged records\n",
+                    m->name.c_str(), d.name.c_str()));
+        r.extra = std::move(std::get<std::vector<korvane::FieldPlacement>>(placing));
+        for (const korvane::FieldPlacement& f : r.extra)
+            same = same && f.input_offset == f.output_offset;
+    }
+    if (same) return std::optional<Reshape>();
+    return std::optional<Reshape>(std::move(r));
+}
+
 // What an input's records need to become the output's: nothing when they go in as they are.
-std::optional<RecordTransform> transform_of(const InputDescription& d, const GridInput& in,
-                                            const GridPlan& grid, std::size_t i,
-                                            const OutputSchema& schema) {
+Result<std::optional<RecordTransform>> transform_of(const InputDescription& d, const GridInput& in,
+                                                    const GridPlan& grid, std::size_t i,
+                                                    const OutputSchema& schema) {
     const bool moved = !grid.identity(i);
-    if (!moved && d.record_length == schema.record_length) return std::nullopt;
+    Result<std::optional<Reshape>> reshape = reshape_of(d, schema);
+    if (!reshape) return reshape.problem();
+    if (!moved && !*reshape) return std::optional<RecordTransform>();
     RecordTransform t;
     t.in_length = d.record_length;
     t.out_length = schema.record_length;
+    t.reshape = std::move(*reshape);
     if (moved) t.grid = GridMove{grid.inputs[i], in.scale, in.offset, grid.scale, grid.offset};
-    return t;
+    return std::optional<RecordTransform>(std::move(t));
 }
 
 }  // namespace
@@ -185,13 +215,14 @@ Result<CodingPlan> plan_coding(std::span<const InputDescription> inputs,
     plan.schema = schema;
     plan.grid = std::move(grid);
     plan.runs_across_inputs = fixed_chunks;
-    std::optional<std::size_t> first_laz;
     const bool laz_out = schema.form == OutputForm::Laz;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const InputDescription& d = inputs[i];
-        if (d.compressed && !first_laz) first_laz = i;
         InputPlan p;
-        p.transform = transform_of(d, on_grid[i], plan.grid, i, schema);
+        Result<std::optional<RecordTransform>> transform =
+            transform_of(d, on_grid[i], plan.grid, i, schema);
+        if (!transform) return transform.problem();
+        p.transform = std::move(*transform);
         const bool changes = p.transform.has_value();
         if (d.compressed && !laz_out) p.coding = Coding::Decode;
         if (d.compressed && laz_out && (fixed_chunks || changes)) p.coding = Coding::Reencode;
@@ -221,8 +252,14 @@ Result<CodingPlan> plan_coding(std::span<const InputDescription> inputs,
     }
     if (!laz_out) return plan;
 
-    // A LAZ output: the LAZ inputs' chunks that go in as they are (copied or shifted) must share
-    // one record with those of the first LAZ input.
+    // A LAZ output takes the LASzip record of the first LAZ input whose records are the output's
+    // (whatever their grid), or Quillet's own for the schema when there is none; the LAZ inputs'
+    // chunks that go in as they are (copied or shifted) must share it.
+    std::optional<std::size_t> first_laz;
+    for (std::size_t i = 0; i < inputs.size() && !first_laz; ++i) {
+        const std::optional<RecordTransform>& t = plan.inputs[i].transform;
+        if (inputs[i].compressed && (!t || t->only_moves())) first_laz = i;
+    }
     if (first_laz)
         for (std::size_t i = *first_laz + 1; i < inputs.size(); ++i) {
             const Coding c = plan.inputs[i].coding;
@@ -277,6 +314,28 @@ std::string plan_line(const GridInput& in, const CodingPlan& plan, std::size_t i
         line += part;
         sep = ", ";
     };
+    const std::optional<RecordTransform>& t = plan.inputs[i].transform;
+    if (t && t->reshape) {
+        const Reshape& r = *t->reshape;
+        // Appended piece by piece: GCC 12 at -O3 misreads "literal" + std::string.
+        if (r.in_format != r.out_format) {
+            std::string change = "format ";
+            change += std::to_string(r.in_format);
+            change += " -> ";
+            change += std::to_string(r.out_format);
+            add(change);
+        }
+        std::string added = "extra bytes";
+        bool adds = false;
+        for (std::size_t f = 0; f < r.extra.size(); ++f) {
+            if (r.extra[f].input_offset) continue;
+            added += " + ";
+            added += plan.schema.extra_fields[f].name;
+            adds = true;
+        }
+        if (adds) add(added);
+        if (r.in_format == r.out_format && !adds) add("extra bytes moved");
+    }
     for (std::size_t a = 0; a < kAxes; ++a) {
         const AxisMap& m = plan.grid.inputs[i][a];
         if (m.identity() || !in.has_points) continue;

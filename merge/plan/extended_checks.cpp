@@ -69,9 +69,18 @@ Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane:
             // LAS and LAZ inputs mix; whether LAZ inputs can share one file is the coding
             // plan's to say, once the output's form is known.
             std::vector<Difference> found = differences(first, *d);
+            // Inputs whose extra bytes are all described (or that have none) are converted to
+            // the output's schema, which the schema's decision refuses or makes.
+            const bool convertible = first.extra_bytes_described() && d->extra_bytes_described();
             // Scale factors and offsets are the grid plan's to reconcile.
-            std::erase_if(found, [](const Difference& x) {
+            std::erase_if(found, [convertible](const Difference& x) {
                 switch (x.field) {
+                    case Field::Version:
+                    case Field::PointFormat:
+                    case Field::RecordLength:
+                    case Field::GpsTime:
+                    case Field::ExtraBytes:
+                        return convertible;
                     case Field::Compression:
                     case Field::XScaleFactor:
                     case Field::YScaleFactor:

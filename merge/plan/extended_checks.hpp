@@ -1,7 +1,8 @@
-// The checks of `Quillet --extended`: every listed file is described by the extended reader,
-// what the merge cannot carry is refused, and every file after the first must be the first
-// file's like in all that its records depend on (LAS and LAZ inputs may mix), so that its points
-// can follow the first file's unchanged.
+// The checks of `Quillet --extended`: every listed file is described by the extended reader and
+// what the merge cannot carry is refused. Files whose extra bytes are all described may differ
+// in version, point format, record length, extra bytes and GPS time type (the output's schema
+// reconciles them or refuses); a file with undescribed extra bytes, and every file beside it, must
+// be the first file's like in all that its records depend on (LAS and LAZ inputs may mix).
 #pragma once
 
 #include <cstdio>

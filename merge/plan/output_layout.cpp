@@ -18,11 +18,26 @@ using korvane::write_field;
 
 // The counts of the merged file's records, known once its VLRs are laid out.
 struct MergedCounts {
+    std::uint16_t header_size = 0;
     std::uint8_t format_byte = 0;  // the format with the compression bits of the output's form
     std::uint32_t offset_to_data = 0;
     std::uint32_t vlr_count = 0;
     std::uint32_t evlr_count = 0;
 };
+
+// The bits of the global encoding that the output has: the first file's, with the GPS time type
+// of the schema; in a header of a new version no waveform data (bits 1 and 2 cleared); and when
+// the first file's format is converted to one of 6-10, the coordinate system as WKT (bit 4), as
+// LAS 1.4 asks of those formats (the schema refused a first file of GeoTIFF keys).
+std::uint16_t global_encoding(const InputDescription& first, const OutputSchema& schema) {
+    constexpr std::uint16_t kWaveformBits = 0x0006;
+    auto bits =
+        static_cast<std::uint16_t>(first.base.GlobalEncoding & ~korvane::kGpsTimeIsStandard);
+    if (schema.minor != first.minor) bits &= static_cast<std::uint16_t>(~kWaveformBits);
+    if (schema.adjusted_gps_time) bits |= korvane::kGpsTimeIsStandard;
+    if (schema.format >= 6 && first.format < 6) bits |= korvane::kCrsIsWkt;
+    return bits;
+}
 
 // The merged header: the first file's whole header block with the schema's counts, format and
 // grid, the box enclosing every input that holds points, and the offsets and record counts of the
@@ -52,7 +67,11 @@ std::vector<std::byte> merged_header(std::span<const InputDescription> inputs,
         }
     }
     if (boxed) kept = std::array{h.MaxX, h.MinX, h.MaxY, h.MinY, h.MaxZ, h.MinZ};
+    h.VersionMinor = schema.minor;
+    h.HeaderSize = counts.header_size;
+    h.GlobalEncoding = global_encoding(first, schema);
     h.PointDataFormatID = counts.format_byte;
+    h.PointDataRecordLength = schema.record_length;
     h.XScaleFactor = schema.scale[0], h.YScaleFactor = schema.scale[1];
     h.ZScaleFactor = schema.scale[2];
     h.XOffset = schema.offset[0], h.YOffset = schema.offset[1], h.ZOffset = schema.offset[2];
@@ -68,7 +87,10 @@ std::vector<std::byte> merged_header(std::span<const InputDescription> inputs,
         h.NumberOfPointsByReturn[r] =
             legacy && by_return[r] <= kMost32 ? static_cast<std::uint32_t>(by_return[r]) : 0;
 
+    // The first file's block when the version stays; a block of the output's version (its
+    // fields beyond the first 227 bytes written below) when it grows.
     std::vector<std::byte> block = first.header;
+    if (schema.minor != first.minor) block.assign(counts.header_size, std::byte{0});
     const korvane::HeaderBytes base = korvane::header_to_bytes(h);
     std::copy(base.begin(), base.end(), block.begin());
     if (schema.minor >= 3) write_field<std::uint64_t>(block, header::kWaveformStart, 0);
@@ -80,6 +102,17 @@ std::vector<std::byte> merged_header(std::span<const InputDescription> inputs,
             write_field(block, header::kPointsByReturn, by_return[r], r);
     }
     return block;
+}
+
+// The Extra Bytes record of the output's fields.
+std::vector<std::byte> extra_bytes_record(const OutputSchema& schema) {
+    const std::vector<std::byte> payload = korvane::build_extra_bytes(schema.extra_fields);
+    const auto head =
+        korvane::build_vlr_header(korvane::kSpecUserId, korvane::kExtraBytesRecordId,
+                                  static_cast<std::uint16_t>(payload.size()), "Extra Bytes");
+    std::vector<std::byte> record(head.begin(), head.end());
+    record.insert(record.end(), payload.begin(), payload.end());
+    return record;
 }
 
 }  // namespace
@@ -150,10 +183,14 @@ OutputLayout extended_layout(std::span<const InputDescription> inputs, const Cod
     layout.encoding = plan.laszip;
     layout.record_length = schema.record_length;
     layout.add_bytes({});
-    std::uint64_t size = first.header.size();
     MergedCounts counts;
+    counts.header_size = schema.minor == first.minor
+                             ? static_cast<std::uint16_t>(first.header.size())
+                             : korvane::standard_header_size(schema.minor);
+    std::uint64_t size = counts.header_size;
     std::uint32_t removed = 0, added = 0;
     std::uint64_t vlrs_end = first.header.size();
+    bool extra_written = false;
     auto copy = [&](Region r) {
         layout.add_copy(0, r);
         size += r.length;
@@ -175,9 +212,18 @@ OutputLayout extended_layout(std::span<const InputDescription> inputs, const Cod
         if (laszip) {
             copy({r.whole.offset, korvane::kVlrHeaderBytes});
             bytes(plan.laszip_payload);
+        } else if (schema.extra_record_changed &&
+                   korvane::is_extra_bytes_record(r.user_id, r.record_id)) {
+            bytes(extra_bytes_record(schema));
+            extra_written = true;
         } else {
             copy(r.whole);
         }
+    }
+    // The union of the inputs' extra bytes fields, when the first file has no record of them.
+    if (schema.extra_record_changed && !extra_written) {
+        bytes(extra_bytes_record(schema));
+        ++added;
     }
     // A LAZ output of a first file that is LAS gets the LASzip record after the first file's.
     if (laz && !first.laszip) {

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/status.hpp"
+#include "las/extra_bytes.hpp"
 #include "plan/grid_plan.hpp"
 #include "read/input_description.hpp"
 
@@ -28,6 +30,13 @@ struct OutputSchema {
     std::uint8_t format = 0;  // the point format, without compression bits
     std::uint16_t record_length = 0;
     std::uint16_t extra_bytes = 0;  // after the format's own fields
+    // The fields that the output's Extra Bytes record describes, when every input's extra bytes
+    // are described: the union of the inputs' fields by name. Empty otherwise (no extra bytes, or
+    // undescribed ones, which then are the first file's and every input's alike).
+    std::vector<korvane::ExtraBytesField> extra_fields;
+    // Whether the output's Extra Bytes record differs from the first file's (new fields, wider
+    // bounds, or the first file has none): it is then written from `extra_fields`.
+    bool extra_record_changed = false;
     // Bit 0 of the global encoding: GPS time is adjusted standard time, not the time of week.
     bool adjusted_gps_time = false;
     std::array<double, kAxes> scale{}, offset{};
@@ -36,9 +45,20 @@ struct OutputSchema {
     std::array<std::uint64_t, 15> points_by_return{};
 };
 
-// The schema of a merge of `inputs` (which agree in version, format, record length and GPS time
-// type: the checks refused the others) into the `form` on `grid`.
-OutputSchema decide_schema(std::span<const InputDescription> inputs, OutputForm form,
-                           const GridPlan& grid);
+// The schema of a merge of `inputs` into the `form` on `grid`:
+// - the point format is the least that holds every input's fields: formats 0-3 as a lattice
+//   (GPS time in 1 and 3, colour in 2 and 3), and with any input of 6-8 the least of 6 < 7 < 8
+//   that holds colour and near infrared (never a waveform format, never one that drops a field);
+// - the version is the highest input's, 1.4 with formats 6-8 or more than 2^32 - 1 points;
+// - the extra bytes fields are the union of the inputs' by name (inputs whose extra bytes are
+//   not all described went through the checks only beside inputs of their format and length);
+// - GPS time is of the one type of every input that has it.
+// The refusal, naming the files, when two inputs define one extra bytes field differently or
+// hold GPS time of different types.
+Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, OutputForm form,
+                                   const GridPlan& grid);
+
+// The LAS version of a point format's family: 1.4 for formats 6-10, else 1.0 (any version).
+std::uint8_t least_minor_of(std::uint8_t format);
 
 }  // namespace quillet

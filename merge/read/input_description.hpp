@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "las/extra_bytes.hpp"
 #include "laz/chunk_table_coder.hpp"
 #include "laz/laszip_record.hpp"
 
@@ -72,6 +73,18 @@ struct InputDescription {
     std::optional<LaszipInfo> laszip;
     std::vector<korvane::LazChunk> chunks;  // LAZ: every chunk, in file order
     Region chunk_table;                     // LAZ: the table's header and coded entries
+    // The fields that its Extra Bytes record describes, in record order, when it has one that
+    // reads; empty otherwise.
+    std::vector<korvane::ExtraBytesField> extra_fields;
+    // It has an Extra Bytes record that does not parse or describes more bytes than its records
+    // hold: its extra bytes are then undescribed.
+    bool extra_record_unreadable = false;
+
+    // The bytes of each record after its format's own fields.
+    std::uint16_t extra_bytes() const;
+    // Whether the Extra Bytes record describes every one of those bytes (so the fields can be
+    // moved by name), or there are none.
+    bool extra_bytes_described() const;
 
     // The bytes a copy of the point region moves as one unit: a record of LAS, any byte of LAZ.
     std::uint16_t copy_unit() const { return compressed ? 1 : record_length; }

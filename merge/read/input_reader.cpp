@@ -87,7 +87,8 @@ class ExtendedReader {
 
     ReadResult read() {
         const bool ok = judge_file() && judge_header() && judge_format() && judge_counts() &&
-                        walk_vlrs() && judge_laszip() && judge_points() && walk_evlrs();
+                        walk_vlrs() && read_extra_bytes() && judge_laszip() && judge_points() &&
+                        walk_evlrs();
         (void)ok;
         return std::move(r_);
     }
@@ -98,6 +99,7 @@ class ExtendedReader {
     bool judge_format();
     bool judge_counts();
     bool walk_vlrs();
+    bool read_extra_bytes();
     bool judge_laszip();
     bool judge_points();
     bool judge_chunk_table();
@@ -231,6 +233,24 @@ bool ExtendedReader::walk_vlrs() {
     const std::uint64_t header_end = d().base.HeaderSize;
     d().records_digested = true;
     return fail(file_.digest({header_end, limit - header_end}, d().vlr_bytes_digest));
+}
+
+// The fields of the Extra Bytes record, when it has one that parses and fits the records. One
+// that does not leaves the extra bytes undescribed: they then move only as a whole, as bytes.
+bool ExtendedReader::read_extra_bytes() {
+    const auto it = std::find_if(d().vlrs.begin(), d().vlrs.end(), [](const RecordInfo& r) {
+        return korvane::is_extra_bytes_record(r.user_id, r.record_id);
+    });
+    if (it == d().vlrs.end()) return true;
+    std::vector<std::byte> payload(it->payload.length);
+    if (!read_at(payload, it->payload.offset)) return false;
+    const korvane::ExtraBytesParsing parsed = korvane::parse_extra_bytes(payload);
+    const auto* fields = std::get_if<std::vector<korvane::ExtraBytesField>>(&parsed);
+    if (fields != nullptr && korvane::extra_bytes_size(*fields) <= d().extra_bytes())
+        d().extra_fields = *fields;
+    else
+        d().extra_record_unreadable = true;
+    return true;
 }
 
 bool ExtendedReader::judge_laszip() {
@@ -393,6 +413,15 @@ bool ExtendedReader::walk_evlrs() {
 }
 
 }  // namespace
+
+std::uint16_t InputDescription::extra_bytes() const {
+    const std::uint16_t base = korvane::base_record_length(format);
+    return record_length > base ? static_cast<std::uint16_t>(record_length - base) : 0;
+}
+
+bool InputDescription::extra_bytes_described() const {
+    return !extra_record_unreadable && korvane::extra_bytes_size(extra_fields) == extra_bytes();
+}
 
 ReadResult read_classic(int fd, const std::string& name, korvane::FileSystem& fs,
                         bool digest_records) {

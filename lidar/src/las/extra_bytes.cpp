@@ -236,10 +236,21 @@ std::vector<std::size_t> extra_bytes_offsets(std::span<const ExtraBytesField> fi
 std::string describe_definition(const ExtraBytesField& field) {
     if (field.type.kind == ElementKind::Undocumented)
         return std::to_string(field.size()) + " undocumented bytes";
+    // Appended piece by piece: GCC 12 at -O3 misreads "literal" + std::string as an overlap.
     std::string text(kScalarNames[(field.data_type - 1u) % kScalarTypeCount]);
-    if (field.type.element_count > 1) text += "[" + std::to_string(field.type.element_count) + "]";
-    if (field.scale_valid()) text += ", scale " + numbers(field.scale, field.type.element_count);
-    if (field.offset_valid()) text += ", offset " + numbers(field.offset, field.type.element_count);
+    if (field.type.element_count > 1) {
+        text += '[';
+        text += std::to_string(field.type.element_count);
+        text += ']';
+    }
+    if (field.scale_valid()) {
+        text += ", scale ";
+        text += numbers(field.scale, field.type.element_count);
+    }
+    if (field.offset_valid()) {
+        text += ", offset ";
+        text += numbers(field.offset, field.type.element_count);
+    }
     return text;
 }
 

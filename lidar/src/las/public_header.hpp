@@ -124,6 +124,9 @@ inline constexpr std::size_t kExtendedReturns = header::kPointsByReturn.count;
 
 // Global encoding bit 0: GPS times are adjusted standard time (set) or GPS week time.
 inline constexpr std::uint16_t kGpsTimeIsStandard = 1;
+// Global encoding bit 4: the coordinate reference system is stated as WKT, not GeoTIFF keys
+// (LAS 1.4 asks it of point formats 6-10).
+inline constexpr std::uint16_t kCrsIsWkt = 1 << 4;
 
 // The point data format byte: bit 7 (bit 6 for some old writers) marks LASzip compression, the
 // low six bits are the format.
