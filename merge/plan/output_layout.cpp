@@ -110,8 +110,11 @@ std::vector<std::byte> extra_bytes_record(const OutputSchema& schema) {
     const auto head =
         korvane::build_vlr_header(korvane::kSpecUserId, korvane::kExtraBytesRecordId,
                                   static_cast<std::uint16_t>(payload.size()), "Extra Bytes");
-    std::vector<std::byte> record(head.begin(), head.end());
-    record.insert(record.end(), payload.begin(), payload.end());
+    // Sized once and filled: GCC 12 at -O3 misreads an insert after the header as out of bounds.
+    std::vector<std::byte> record(head.size() + payload.size());
+    std::copy(head.begin(), head.end(), record.begin());
+    std::copy(payload.begin(), payload.end(),
+              record.begin() + static_cast<std::ptrdiff_t>(head.size()));
     return record;
 }
 
