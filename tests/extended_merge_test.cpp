@@ -198,13 +198,13 @@ TEST(ExtendedMerge, Refusals) {
          "\nRecord length of b.las is 32; the first file, a.las, has 30\n"},
         // Grids that differ merge when no point moves; these would move points.
         {"a scale that is not a whole multiple", none,
-         [](LasFile& f) { f.header.YScaleFactor = 0.004; },
-         "\nYScaleFactor of a.las is 0.01, which is not a whole multiple of the output's 0.004: "
-         "its points would move by up to 177 (--rescale rounds them)\n"},
+         [](LasFile& f) { f.header.YScaleFactor = 0.003; },
+         "\nYScaleFactor of a.las is 0.01, which is not a whole multiple of the output's 0.003: "
+         "its points would move by up to 88.7 (--rescale rounds them)\n"},
         {"an offset that is not a whole number of steps", none,
-         [](LasFile& f) { f.header.ZOffset = 0.1 + 0.2 + 0.005; },
-         "\nZOffset of b.las is 0.30500000000000005, which is not a whole number of the output's "
-         "steps of 0.01 from 0: its points would move by 0.005 (--rescale rounds them)\n"},
+         [](LasFile& f) { f.header.ZOffset = 0.1 + 0.2 + 0.01 / 3; },
+         "\nZOffset of b.las is 0.3033333333333334, which is not a whole number of the output's "
+         "steps of 0.01 from 0: its points would move by 0.00333 (--rescale rounds them)\n"},
         {"GPS time types differ", none, [](LasFile& f) { f.header.GlobalEncoding = 0; },
          "\nGPS time of b.las is GPS week time; the first file, a.las, has adjusted standard "
          "time\n"},

@@ -224,9 +224,17 @@ TEST_F(GridMerge, PointsKeepTheirCoordinates) {
            }}},
          "m.laz",
          {"", "re-encoded"}},
+        {"offsets on half steps merge on a grid of half the step",
+         {{"a.las", [&] { return las_on_grid(0.01, here, middle, 800, 9); }},
+          {"b.las",
+           [&] {
+               return las_on_grid(0.01, {500000.005, 4000000, 0}, middle, 800, 10);
+           }}},
+         "m.las",
+         {"rewritten", "rewritten"}},
         {"rescale rounds a scale that is not a multiple",
-         {{"a.las", [&] { return las_on_grid(0.002, here, middle, 800, 7); }},
-          {"b.las", [&] { return las_on_grid(0.003, here, middle, 800, 8); }}},
+         {{"a.las", [&] { return las_on_grid(0.003, here, middle, 800, 7); }},
+          {"b.las", [&] { return las_on_grid(0.01, here, middle, 800, 8); }}},
          "m.las",
          {"", "rewritten"},
          {"--rescale"},
@@ -283,15 +291,17 @@ TEST_F(GridMerge, RefusalsAndBoxesThatLie) {
     };
     const std::array<double, 3> here{500000, 4000000, 0};
     const Case cases[] = {
+        // No grid of 0.003 / 2^a 5^b holds 0.01, nor one of 0.01 / 2^a 5^b a third of a step.
         {"a scale that is not a whole multiple",
-         las_on_grid(0.002, here, {500010, 4000010, 5}, 100, 1),
-         las_on_grid(0.003, here, {500010, 4000010, 5}, 100, 2),
-         "\nXScaleFactor of b.las is 0.003, which is not a whole multiple of the output's 0.002: "},
+         las_on_grid(0.003, here, {500010, 4000010, 5}, 100, 1),
+         las_on_grid(0.01, here, {500010, 4000010, 5}, 100, 2),
+         "\nXScaleFactor of b.las is 0.01, which is not a whole multiple of the output's 0.003: "},
         {"an offset that is not a whole number of steps",
          las_on_grid(0.01, here, {500010, 4000010, 5}, 100, 1),
-         las_on_grid(0.01, {500000.004, 4000000, 0}, {500010, 4000010, 5}, 100, 2),
-         "\nXOffset of b.las is 500000.004, which is not a whole number of the output's steps of "
-         "0.01 from 500000: its points would move by 0.004 (--rescale rounds them)\n"},
+         las_on_grid(0.01, {500000 + 0.01 / 3, 4000000, 0}, {500010, 4000010, 5}, 100, 2),
+         "\nXOffset of b.las is 500000.00333333336, which is not a whole number of the output's "
+         "steps of 0.01 from 500000: its points would move by 0.00333 (--rescale rounds "
+         "them)\n"},
         {"a box no offset can fit", las_on_grid(0.0001, here, {500010, 4000010, 5}, 10, 1),
          las_on_grid(0.0001, {1100000, 4000000, 0}, {1100010, 4000010, 5}, 10, 2),
          "\nThe X coordinates of a.las ("},

@@ -47,6 +47,7 @@ TEST(GridPlan, OutputGridAndMappings) {
         double x_scale, x_offset;
         std::vector<AxisMap> x_maps;  // per input; error not compared for exact maps
         bool offset_moved = false;
+        std::string finer = "";  // why X's grid is finer than every input's
     };
     const Case cases[] = {
         {"inputs that agree",
@@ -81,17 +82,33 @@ TEST(GridPlan, OutputGridAndMappings) {
          0.01,
          0,
          {exact(1, 0), exact(1, 0)}},
-        {"rescale rounds an offset of half a step",
-         {tile("a", 0.01, 0, 0, 100), with_x(tile("b", 0.01, 0, 0, 100), 0.01, 0.005)},
+        {"rescale rounds an offset of a third of a step, which no finer grid holds",
+         {tile("a", 0.01, 0, 0, 100), with_x(tile("b", 0.01, 0, 0, 100), 0.01, 0.01 / 3)},
          true,
          0.01,
          0,
          {exact(1, 0),
           [] {
-              AxisMap m = exact(1, 1);  // llround(0.5)
+              AxisMap m = exact(1, 0);  // llround(1 / 3)
               m.exact = false;
               return m;
           }()}},
+        {"offsets on half steps (a tile's centre): the grid halves",
+         {tile("a", 0.01, 0, 0, 100), with_x(tile("b", 0.01, 0, 0, 100), 0.01, 0.005)},
+         false,
+         0.005,
+         0,
+         {exact(2, 0), exact(2, 1)},
+         false,
+         "the inputs' offsets lie on half steps of 0.01"},
+        {"0.002 beside 0.005: the grid of 0.001 holds both",
+         {tile("a", 0.002, 0, 0, 100), tile("b", 0.005, 0, 0, 100)},
+         false,
+         0.001,
+         0,
+         {exact(2, 0), exact(5, 0)},
+         false,
+         "the inputs' scale factors are not whole multiples of 0.002"},
         {"a box the first file's offset cannot hold moves the offset to its centre",
          {tile("a", 0.001, 0, 0, 10), tile("b", 0.001, 0, 3000000, 3000010)},
          false,
@@ -118,8 +135,9 @@ TEST(GridPlan, OutputGridAndMappings) {
                 EXPECT_LE(m.error, 1e-6L * c.x_scale + 1e-9L) << i;
             }
         }
+        EXPECT_EQ(plan->finer[0], c.finer);
         if (c.rescale) {
-            EXPECT_NEAR(static_cast<double>(plan->rounding[0]), 0.005, 1e-12);
+            EXPECT_NEAR(static_cast<double>(plan->rounding[0]), 0.01 / 3, 1e-12);
         }
     }
 }
@@ -138,17 +156,18 @@ TEST(GridPlan, WhatIsNotLosslessIsRefused) {
          false,
          "\nXScaleFactor of b.las is 0.009999999776, which is not a whole multiple of the "
          "output's 0.001: its points would move by up to 0.0112 (--rescale rounds them)\n"},
-        // k = 2 would put raw 3333 (9.999) at 13.332.
-        {"1.5 steps",
-         {tile("a.las", 0.002, 0, 0, 10), tile("b.las", 0.003, 0, 0, 10)},
+        // 0.01 is 3.33 steps of 0.003, and of no grid of 0.003 / 2^a 5^b a whole number.
+        {"a third of a step",
+         {tile("a.las", 0.003, 0, 0, 10), tile("b.las", 0.01, 0, 0, 10)},
          false,
-         "\nXScaleFactor of b.las is 0.003, which is not a whole multiple of the output's 0.002: "
-         "its points would move by up to 3.33 (--rescale rounds them)\n"},
-        {"an offset that is not a whole number of steps",
-         {tile("a.las", 0.01, 0, 0, 100), with_x(tile("b.las", 0.01, 0, 0, 100), 0.01, 0.004)},
+         "\nXScaleFactor of b.las is 0.01, which is not a whole multiple of the output's 0.003: "
+         "its points would move by up to 1 (--rescale rounds them)\n"},
+        {"an offset that no finer grid holds",
+         {tile("a.las", 0.01, 0, 0, 100), with_x(tile("b.las", 0.01, 0, 0, 100), 0.01, 0.01 / 3)},
          false,
-         "\nXOffset of b.las is 0.004, which is not a whole number of the output's steps of 0.01 "
-         "from 0: its points would move by 0.004 (--rescale rounds them)\n"},
+         "\nXOffset of b.las is 0.0033333333333333335, which is not a whole number of the "
+         "output's steps of 0.01 from 0: its points would move by 0.00333 (--rescale rounds "
+         "them)\n"},
         {"rescale accepts both",
          {tile("a.las", 0.002, 0, 0, 10), tile("b.las", 0.003, 0.0007, 0, 10)},
          true,

@@ -264,7 +264,7 @@ TEST_F(LazMerge, Refusals) {
     lassynth::LasFile las = lassynth::make_las(1, 1, lassynth::random_points(5, 1));
     las.write(dir / "a.las");
     lassynth::LasFile off = las;
-    off.header.XOffset = 0.0001;
+    off.header.XOffset = 0.01 / 3;  // a third of a step of lone.laz: no finer grid holds it
     off.write(dir / "off.las");
     las.header.PointDataFormatID |= 0x80;
     las.write(dir / "fake.laz");
@@ -284,7 +284,8 @@ TEST_F(LazMerge, Refusals) {
          "\nWARNING: The coordinate reference system records of lone.laz differ from those of the "
          "first file, off.las; the merged file keeps the first file's\n"
          "\nXOffset of lone.laz is 515396, which is not a whole number of the output's steps of "
-         "0.00025 from 0.0001: its points would move by 0.0001 (--rescale rounds them)\n"},
+         "0.00025 from 0.0033333333333333335: its points would move by 8.33e-05 (--rescale "
+         "rounds them)\n"},
         {"fake.laz", "m.laz",
          "\nfake.laz is compressed (point format byte 129) but holds no LASzip record\n"},
         {"copc.laz", "m.laz",

@@ -19,9 +19,17 @@ namespace {
 
 // What the merge says of the output's grid when it differs from the first file's.
 void tell_grid(const GridPlan& g, bool rescale, const MergeEvents& events) {
-    events.inform(say("Output grid: scale factors %s %s %s, offsets %s %s %s%s\n",
+    // Why the output's scale is finer than every input's, once for each reason.
+    std::string why;
+    for (const std::string& reason : g.finer) {
+        if (reason.empty() || why.find(reason) != std::string::npos) continue;
+        why += why.empty() ? " (" : "; ";
+        why += reason;
+    }
+    if (!why.empty()) why += ')';
+    events.inform(say("Output grid: scale factors %s %s %s%s, offsets %s %s %s%s\n",
                       text_of(g.scale[0]).c_str(), text_of(g.scale[1]).c_str(),
-                      text_of(g.scale[2]).c_str(), text_of(g.offset[0]).c_str(),
+                      text_of(g.scale[2]).c_str(), why.c_str(), text_of(g.offset[0]).c_str(),
                       text_of(g.offset[1]).c_str(), text_of(g.offset[2]).c_str(),
                       g.offset_moved ? " (moved to the merged box's centre)" : "")
                       .text);

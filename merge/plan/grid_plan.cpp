@@ -1,9 +1,12 @@
 #include "plan/grid_plan.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "plan/input_differences.hpp"
 
@@ -124,41 +127,112 @@ bool GridPlan::changes_anything() const {
     return false;
 }
 
+namespace {
+
+// The divisors of the finest scale factor that the output may take, in order: the numbers
+// 2^a x 5^b up to 1000, so that the output's scale stays a short decimal (0.005, 0.0025, 0.002).
+std::vector<int> fine_divisors() {
+    std::vector<int> d;
+    for (int two = 1; two <= 1000; two *= 2)
+        for (int m = two; m <= 1000; m *= 5) d.push_back(m);
+    std::sort(d.begin(), d.end());
+    return d;
+}
+
+// One axis of the output's grid with scale `s_out`: the first file's offset, moved by whole steps
+// to the step nearest the merged box's centre when it cannot hold the box.
+struct AxisGrid {
+    double scale = 0, offset = 0;
+    bool offset_moved = false;
+};
+AxisGrid axis_grid(std::span<const GridInput> inputs, std::size_t a, double s_out) {
+    const GridInput& first = inputs.front();
+    AxisGrid g{s_out, first.offset[a], false};
+    bool all_fit = true;
+    Long lo = 0, hi = 0;
+    bool boxed = false;
+    for (const GridInput& in : inputs) {
+        if (!in.has_points) continue;
+        all_fit = all_fit && fits(in, a, s_out, g.offset);
+        lo = boxed ? std::min<Long>(lo, in.min[a]) : in.min[a];
+        hi = boxed ? std::max<Long>(hi, in.max[a]) : in.max[a];
+        boxed = true;
+    }
+    if (!all_fit && usable(s_out) && s_out > 0) {
+        const Long centre = (lo + hi) / 2;
+        const Long m = std::roundl((centre - first.offset[a]) / s_out);
+        g.offset = static_cast<double>(first.offset[a] + m * s_out);
+        g.offset_moved = true;
+    }
+    return g;
+}
+
+// Whether every input maps onto `g` without moving a point, and fits its 32-bit range.
+bool holds_every_input(std::span<const GridInput> inputs, std::size_t a, const AxisGrid& g) {
+    for (const GridInput& in : inputs)
+        if (!map_axis(in, a, g.scale, g.offset, false) || !fits(in, a, g.scale, g.offset))
+            return false;
+    return true;
+}
+
+// Why the output's grid is finer than the inputs' finest scale `s`, `m` times.
+std::string finer_reason(std::span<const GridInput> inputs, std::size_t a, double s, int m) {
+    bool multiples = true;
+    for (const GridInput& in : inputs) {
+        if (!in.has_points) continue;
+        const Long ratio = Long{in.scale[a]} / s;
+        multiples = multiples && std::fabs(ratio - std::roundl(ratio)) <= Long{1e-9} * ratio;
+    }
+    std::string text = "the inputs' ";
+    if (!multiples) {
+        text += "scale factors are not whole multiples of ";
+        text += text_of(s);
+        return text;
+    }
+    text += "offsets lie on ";
+    if (m == 2 || m == 4) {
+        text += m == 2 ? "half steps" : "quarter steps";
+    } else {
+        text += "1/";
+        text += std::to_string(m);
+        text += " steps";
+    }
+    text += " of ";
+    text += text_of(s);
+    return text;
+}
+
+}  // namespace
+
 Result<GridPlan> plan_grid(std::span<const GridInput> inputs, bool rescale) {
     GridPlan plan;
     const GridInput& first = inputs.front();
     plan.inputs.resize(inputs.size());
+    static const std::vector<int> kDivisors = fine_divisors();
     for (std::size_t a = 0; a < kAxes; ++a) {
-        // The finest scale among the inputs that hold points; the first file's offset.
-        double s_out = first.scale[a];
+        // The finest scale among the inputs that hold points, divided by the least m that holds
+        // every input exactly; m = 1 (no such m) refuses or rounds below.
+        double s_min = first.scale[a];
         bool any = false;
         for (const GridInput& in : inputs) {
             if (!in.has_points || !usable(in.scale[a]) || in.scale[a] <= 0) continue;
-            if (!any || in.scale[a] < s_out) s_out = in.scale[a];
+            if (!any || in.scale[a] < s_min) s_min = in.scale[a];
             any = true;
         }
-        double o_out = first.offset[a];
-
-        // The merged box must fit the 32-bit range on the output's grid. When the first file's
-        // offset cannot hold it, the offset moves by whole steps, to the step nearest the centre.
-        bool all_fit = true;
-        Long lo = 0, hi = 0;
-        bool boxed = false;
-        for (const GridInput& in : inputs) {
-            if (!in.has_points) continue;
-            all_fit = all_fit && fits(in, a, s_out, o_out);
-            lo = boxed ? std::min<Long>(lo, in.min[a]) : in.min[a];
-            hi = boxed ? std::max<Long>(hi, in.max[a]) : in.max[a];
-            boxed = true;
+        AxisGrid g = axis_grid(inputs, a, s_min);
+        if (any && !holds_every_input(inputs, a, g)) {
+            for (const int m : kDivisors) {
+                if (m == 1) continue;
+                const AxisGrid finer = axis_grid(inputs, a, static_cast<double>(Long{s_min} / m));
+                if (!holds_every_input(inputs, a, finer)) continue;
+                g = finer;
+                plan.finer[a] = finer_reason(inputs, a, s_min, m);
+                break;
+            }
         }
-        if (!all_fit && usable(s_out) && s_out > 0) {
-            const Long centre = (lo + hi) / 2;
-            const Long m = std::roundl((centre - first.offset[a]) / s_out);
-            o_out = static_cast<double>(first.offset[a] + m * s_out);
-            plan.offset_moved = true;
-        }
-        plan.scale[a] = s_out;
-        plan.offset[a] = o_out;
+        plan.scale[a] = g.scale;
+        plan.offset[a] = g.offset;
+        plan.offset_moved = plan.offset_moved || g.offset_moved;
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         for (std::size_t a = 0; a < kAxes; ++a) {

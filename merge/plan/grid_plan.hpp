@@ -1,9 +1,10 @@
 // The grid of the merged file, and how each input's raw coordinates map onto it without moving a
-// point. Per axis: the output's scale factor is the finest of the inputs', its offset the first
-// file's; an input's raw value r becomes r * k + d, integer arithmetic, exact. An input is on the
-// output's grid when that mapping changes no real coordinate its header box allows by more than
-// a reader can tell (max(1e-6 steps, 4 ulps of the coordinate)). Everything here is a pure
-// function of the inputs' scale factors, offsets and header boxes.
+// point. Per axis: the output's scale factor is the finest of the inputs' (s), or, when no input
+// may move on that grid, s / m for the least m of 2^a x 5^b up to 1000 on which none moves; its
+// offset is the first file's; an input's raw value r becomes r * k + d, integer arithmetic, exact.
+// An input is on the output's grid when that mapping changes no real coordinate its header box
+// allows by more than a reader can tell (max(1e-6 steps, 4 ulps of the coordinate)). Everything
+// here is a pure function of the inputs' scale factors, offsets and header boxes.
 #pragma once
 
 #include <array>
@@ -53,6 +54,9 @@ struct GridPlan {
     std::vector<std::array<AxisMap, kAxes>> inputs;  // in list order
     // With --rescale: per axis, the largest rounding error the header boxes allow.
     std::array<long double, kAxes> rounding{};
+    // Per axis, when the output's scale is finer than the inputs' finest, why ("the inputs'
+    // offsets lie on half steps of 0.01"); empty otherwise.
+    std::array<std::string, kAxes> finer{};
 
     bool identity(std::size_t input) const;
     bool changes_anything() const;

@@ -118,7 +118,7 @@ typedef struct {
 
 /* "moved:NAME" is a copy of NAME whose grid is moved by 1000 steps in X (its offset and box; the
  * raw values stay), made in the row's directory: the merge must rewrite or shift it;
- * "halfmoved:NAME" one moved by half a step, which no grid of the merge holds unmoved. */
+ * "thirdmoved:NAME" one moved by a third of a step, which no grid of the merge holds unmoved. */
 // clang-format off
 static const Row kRows[] = {
     {"las tiles encoded into laz", {"thin-1.las", "thin-2.las"}, "out.laz", {{0}}, -1,
@@ -139,7 +139,7 @@ static const Row kRows[] = {
      "missing.las does NOT exist", 0, NULL},
     {"input not las", {"thin-1.las", "MANIFEST.tsv"}, "out.las", {{0}}, -1, KORVANE_BAD_INPUT,
      "is not a LAS or LAZ file", 0, NULL},
-    {"inputs whose grids differ by half a step", {"thin-1.las", "halfmoved:thin-2.las"},
+    {"inputs whose grids differ by a third of a step", {"thin-1.las", "thirdmoved:thin-2.las"},
      "out.las", {{0}}, -1, KORVANE_REFUSED, "its points would move", 0, NULL},
     {"one input", {"thin-1.las"}, "out.las", {{0}}, -1, KORVANE_INVALID_REQUEST,
      "At least two files", 0, NULL},
@@ -181,8 +181,8 @@ static void write_moved(const char* from, const char* to, double steps) {
 
 /* The path of a row's input: in DATA_DIR, or a moved copy in the row's directory. */
 static void input_path(const char* name, const char* dir, char* path, size_t size) {
-    const int half = strncmp(name, "halfmoved:", 10) == 0;
-    const char* moved = half ? name + 10 : strncmp(name, "moved:", 6) == 0 ? name + 6 : NULL;
+    const int third = strncmp(name, "thirdmoved:", 11) == 0;
+    const char* moved = third ? name + 11 : strncmp(name, "moved:", 6) == 0 ? name + 6 : NULL;
     if (moved == NULL) {
         snprintf(path, size, "%s/%s", data_dir, name);
         return;
@@ -190,7 +190,7 @@ static void input_path(const char* name, const char* dir, char* path, size_t siz
     char from[2048];
     snprintf(from, sizeof from, "%s/%s", data_dir, moved);
     snprintf(path, size, "%s/moved-%s", dir, moved);
-    write_moved(from, path, half ? 0.5 : 1000);
+    write_moved(from, path, third ? 1.0 / 3 : 1000);
 }
 
 static void run_row(const Row* r, int index) {
