@@ -40,30 +40,6 @@ printf 'tile%s.laz\n' 1 2 3 4 5 6 >base.txt
 { cat base.txt; printf 'z7.laz\nz8.laz\n'; } >z.txt
 cat tile*.laz shift*.laz z*.laz >/dev/null  # into the page cache
 
-# Before each timed command: the outputs of earlier ones removed and on disk. The root file
-# system here is mounted with `discard`, whose trims of a removed file run after the commit that
-# sync waits for, so the wait after it covers them too.
-settle() {
-    rm -f out-*
-    sync
-    sleep 3
-    sync
-}
-time_cat() {  # LIST TIMES
-    settle
-    local start
-    start=$(now)
-    /usr/bin/time -f %M -o cat-rss.txt cat $(cat "$1") >out-cat.laz
-    elapsed "$start" >>"$2"
-}
-time_quillet() {  # LIST TIMES RSS [OPTION]
-    settle
-    local start
-    start=$(now)
-    /usr/bin/time -f %M -o rss.txt "$quillet" --extended ${4:+"$4"} "$1" out-quillet.laz >quillet.log
-    elapsed "$start" >>"$2"
-    cat rss.txt >>"$3"
-}
 : >cat-shift.times; : >shift.times; : >shift.rss
 : >cat-z.times; : >z.times; : >z.rss; : >all.times; : >all.rss
 for run in $(seq 1 "$runs"); do

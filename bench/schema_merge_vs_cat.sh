@@ -43,27 +43,6 @@ printf 'tile%s.laz\n' 1 2 3 4 5 6 >base.txt
 { cat base.txt; printf 'tile7.laz\ntile8.laz\n'; } >agree.txt
 cat tile*.laz old*.laz >/dev/null # into the page cache
 
-settle() {
-    rm -f out-*
-    sync
-    sleep 3
-    sync
-}
-time_cat() { # LIST TIMES
-    settle
-    local start
-    start=$(now)
-    cat $(cat "$1") >out-cat.laz
-    elapsed "$start" >>"$2"
-}
-time_quillet() { # LIST TIMES RSS [OPTION]
-    settle
-    local start
-    start=$(now)
-    /usr/bin/time -f %M -o rss.txt "$quillet" --extended ${4:+"$4"} "$1" out-quillet.laz >quillet.log
-    elapsed "$start" >>"$2"
-    cat rss.txt >>"$3"
-}
 : >cat.times; : >mixed.times; : >mixed.rss; : >agree.times; : >agree.rss; : >all.times; : >all.rss
 for run in $(seq 1 "$runs"); do
     time_cat mixed.txt cat.times

@@ -91,7 +91,6 @@ Fields converted(Fields f, int in_format, int out_format) {
         f.classification = 0;
         f.overlap = 1;
     }
-    if (!has_rgb(out_format)) f.rgb = {};
     return f;
 }
 

@@ -58,7 +58,4 @@ struct OutputSchema {
 Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, OutputForm form,
                                    const GridPlan& grid);
 
-// The LAS version of a point format's family: 1.4 for formats 6-10, else 1.0 (any version).
-std::uint8_t least_minor_of(std::uint8_t format);
-
 }  // namespace quillet

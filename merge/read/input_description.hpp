@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "las/extra_bytes.hpp"
+#include "las/point_formats.hpp"
 #include "laz/chunk_table_coder.hpp"
 #include "laz/laszip_record.hpp"
 
@@ -81,10 +82,15 @@ struct InputDescription {
     bool extra_record_unreadable = false;
 
     // The bytes of each record after its format's own fields.
-    std::uint16_t extra_bytes() const;
+    std::uint16_t extra_bytes() const {
+        const std::uint16_t base = korvane::base_record_length(format);
+        return record_length > base ? static_cast<std::uint16_t>(record_length - base) : 0;
+    }
     // Whether the Extra Bytes record describes every one of those bytes (so the fields can be
     // moved by name), or there are none.
-    bool extra_bytes_described() const;
+    bool extra_bytes_described() const {
+        return !extra_record_unreadable && korvane::extra_bytes_size(extra_fields) == extra_bytes();
+    }
 
     // The bytes a copy of the point region moves as one unit: a record of LAS, any byte of LAZ.
     std::uint16_t copy_unit() const { return compressed ? 1 : record_length; }

@@ -414,15 +414,6 @@ bool ExtendedReader::walk_evlrs() {
 
 }  // namespace
 
-std::uint16_t InputDescription::extra_bytes() const {
-    const std::uint16_t base = korvane::base_record_length(format);
-    return record_length > base ? static_cast<std::uint16_t>(record_length - base) : 0;
-}
-
-bool InputDescription::extra_bytes_described() const {
-    return !extra_record_unreadable && korvane::extra_bytes_size(extra_fields) == extra_bytes();
-}
-
 ReadResult read_classic(int fd, const std::string& name, korvane::FileSystem& fs,
                         bool digest_records) {
     ReadResult r;

@@ -122,6 +122,8 @@ ConvertedExtent transform_records(std::span<const std::byte> in, std::vector<std
                                   const RecordTransform& t) {
     ConvertedExtent e;
     const std::size_t n = in.size() / t.in_length;
+    const std::size_t in_base = t.reshape ? korvane::base_record_length(t.reshape->in_format) : 0;
+    const std::size_t out_base = t.reshape ? korvane::base_record_length(t.reshape->out_format) : 0;
     std::size_t at = out.size();
     out.resize(at + n * t.out_length);
     for (std::size_t i = 0; i < n; ++i, at += t.out_length) {
@@ -130,8 +132,6 @@ ConvertedExtent transform_records(std::span<const std::byte> in, std::vector<std
         if (t.reshape) {
             const Reshape& s = *t.reshape;
             reshape_point(r, s.in_format, o, s.out_format);
-            const std::size_t in_base = korvane::base_record_length(s.in_format);
-            const std::size_t out_base = korvane::base_record_length(s.out_format);
             for (const korvane::FieldPlacement& f : s.extra) {
                 std::byte* to = o.data() + out_base + f.output_offset;
                 if (f.input_offset)
