@@ -3,10 +3,12 @@
 // or without a record transform), or the one refusal.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "las/extra_bytes.hpp"
 #include "las/point_formats.hpp"
 #include "las/public_header.hpp"
 #include "las_header.hpp"
@@ -259,6 +261,69 @@ TEST(MergePlan, SchemaOfDifferingInputs) {
             // A format change keeps the points where they are: the box stays the inputs'.
             EXPECT_TRUE(plan->inputs[i].keeps_box());
         }
+    }
+}
+
+// `count` extra bytes fields named PREFIX0, PREFIX1, ..., each `size` undocumented bytes.
+std::vector<korvane::ExtraBytesField> undocumented(const std::string& prefix, std::size_t count,
+                                                   std::uint8_t size) {
+    std::vector<std::byte> payload(192 * count, std::byte{0});
+    for (std::size_t i = 0; i < count; ++i) {
+        payload[192 * i + 3] = std::byte{size};
+        const std::string name = prefix + std::to_string(i);
+        std::memcpy(payload.data() + 192 * i + 4, name.data(), name.size());
+    }
+    return std::get<std::vector<korvane::ExtraBytesField>>(korvane::parse_extra_bytes(payload));
+}
+
+// A tile whose records carry `fields` after its format's own bytes.
+InputDescription with_fields(const Tile& t, std::vector<korvane::ExtraBytesField> fields) {
+    InputDescription d = describe(t);
+    d.record_length =
+        static_cast<std::uint16_t>(d.record_length + korvane::extra_bytes_size(fields));
+    d.extra_fields = std::move(fields);
+    return d;
+}
+
+// What the output's schema refuses, as the one message that names the files.
+TEST(MergePlan, SchemaRefusals) {
+    struct Row {
+        const char* what;
+        std::vector<InputDescription> inputs;
+        std::string message;
+    };
+    std::vector<korvane::ExtraBytesField> twice = undocumented("X", 1, 2);
+    twice.push_back(twice.front());
+    const Row rows[] = {
+        {"GPS time of two types, the first file without it",
+         {describe({"a", 0, false, 0, 100, 2, 0}), describe({"b", 1, false, 0, 100, 2, 1}),
+          describe({"c", 3, false, 0, 100, 2, 0})},
+         "\nGPS time of c is GPS week time; the first file with GPS time, b, has adjusted "
+         "standard time\n"},
+        {"one name twice in one file",
+         {with_fields({"a"}, twice), with_fields({"b"}, undocumented("Y", 1, 2))},
+         "\na describes two extra bytes fields named X0\n"},
+        {"more fields than one record describes",
+         {with_fields({"a"}, undocumented("A", 200, 1)),
+          with_fields({"b"}, undocumented("B", 200, 1))},
+         "\nThe inputs hold 400 extra bytes fields, more than one Extra Bytes record can "
+         "describe (341)\n"},
+        {"records longer than a header states",
+         {with_fields({"a"}, undocumented("A", 170, 255)),
+          with_fields({"b"}, undocumented("B", 170, 255))},
+         "\nThe merged records would be 86728 bytes long, more than a LAS header can state "
+         "(65535)\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<quillet::GridInput> on_grid = quillet::grid_inputs(row.inputs);
+        const quillet::Result<quillet::GridPlan> grid = quillet::plan_grid(on_grid, false);
+        ASSERT_TRUE(grid);
+        const quillet::Result<quillet::OutputSchema> schema =
+            quillet::decide_schema(row.inputs, OutputForm::Las, *grid);
+        ASSERT_FALSE(schema);
+        EXPECT_EQ(schema.problem().status, KORVANE_REFUSED);
+        EXPECT_EQ(schema.problem().text, row.message);
     }
 }
 

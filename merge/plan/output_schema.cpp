@@ -31,11 +31,12 @@ Result<OutputForm> output_form(const std::string& name) {
                             say("\nOutput file should have .las or .laz extension\n").text});
 }
 
+namespace {
+
+// The least LAS version of a point format: 1.4 for formats 6-10; any for 0-3.
 std::uint8_t least_minor_of(std::uint8_t format) {
     return format >= 6 ? 4 : 0;
 }
-
-namespace {
 
 // The least format that holds the fields of every input's format.
 std::uint8_t least_common_format(std::span<const InputDescription> inputs) {
@@ -83,11 +84,6 @@ bool has_geotiff_keys(const InputDescription& d) {
     });
 }
 
-// The Extra Bytes payload of a file as its fields, written back.
-std::vector<std::byte> payload_of(std::span<const korvane::ExtraBytesField> fields) {
-    return korvane::build_extra_bytes(fields);
-}
-
 }  // namespace
 
 Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, OutputForm form,
@@ -120,30 +116,31 @@ Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, Out
     }
     s.adjusted_gps_time = adjusted_gps_time(timed != nullptr ? *timed : first);
 
+    // The bytes after the format's fields, counted wide: a union can pass what 16 bits hold.
+    std::size_t extra = 0;
     bool described = true;
     for (const InputDescription& d : inputs) described &= d.extra_bytes_described();
     if (!described) {
         // Undescribed extra bytes move only as a whole: the checks let through only inputs of
         // the first file's format, record length and Extra Bytes record beside them.
         s.format = first.format;
-        s.extra_bytes = first.extra_bytes();
-    } else if (std::all_of(inputs.begin(), inputs.end(), [&](const InputDescription& d) {
-                   return d.extra_fields == first.extra_fields;
-               })) {
-        // One description for all: the first file's, as it is (even with names that repeat).
-        s.extra_fields = first.extra_fields;
-        s.format = least_common_format(inputs);
-        s.extra_bytes = first.extra_bytes();
+        extra = first.extra_bytes();
     } else {
-        std::vector<std::vector<korvane::ExtraBytesField>> per_input;
-        for (const InputDescription& d : inputs) per_input.push_back(d.extra_fields);
-        korvane::FieldUnion fields = korvane::union_of_fields(per_input);
-        if (const auto* fault = std::get_if<korvane::FieldUnionFault>(&fields))
-            return field_refusal(inputs, *fault);
-        s.extra_fields = std::move(std::get<std::vector<korvane::ExtraBytesField>>(fields));
         s.format = least_common_format(inputs);
-        s.extra_bytes = static_cast<std::uint16_t>(korvane::extra_bytes_size(s.extra_fields));
-        s.extra_record_changed = payload_of(s.extra_fields) != payload_of(first.extra_fields);
+        // One description for all stays the first file's as it is (even with names that repeat).
+        s.extra_fields = first.extra_fields;
+        if (!std::all_of(inputs.begin(), inputs.end(), [&](const InputDescription& d) {
+                return d.extra_fields == first.extra_fields;
+            })) {
+            std::vector<std::vector<korvane::ExtraBytesField>> per_input;
+            for (const InputDescription& d : inputs) per_input.push_back(d.extra_fields);
+            korvane::FieldUnion fields = korvane::union_of_fields(per_input);
+            if (const auto* fault = std::get_if<korvane::FieldUnionFault>(&fields))
+                return field_refusal(inputs, *fault);
+            s.extra_fields = std::move(std::get<std::vector<korvane::ExtraBytesField>>(fields));
+        }
+        extra = korvane::extra_bytes_size(s.extra_fields);
+        s.extra_record_changed = s.extra_fields != first.extra_fields;
     }
     if (s.extra_fields.size() * korvane::kExtraBytesDescriptorBytes >
         std::numeric_limits<std::uint16_t>::max())
@@ -158,13 +155,14 @@ Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, Out
                 "as WKT; the first file, %s, states it as GeoTIFF keys (list a file of point "
                 "format 6 or above first)\n",
                 unsigned{s.format}, first.name.c_str()));
-    const std::size_t length = korvane::base_record_length(s.format) + std::size_t{s.extra_bytes};
+    const std::size_t length = korvane::base_record_length(s.format) + extra;
     if (length > std::numeric_limits<std::uint16_t>::max())
         return refused(
             say("\nThe merged records would be %zu bytes long, more than a LAS header "
                 "can state (65535)\n",
                 length));
     s.record_length = static_cast<std::uint16_t>(length);
+    s.extra_bytes = static_cast<std::uint16_t>(extra);
 
     for (const InputDescription& d : inputs) s.minor = std::max(s.minor, d.minor);
     s.minor = std::max(s.minor, least_minor_of(s.format));
