@@ -4,12 +4,14 @@
 // laz-perf), and converts the inputs' fields by the LAS 1.4 rules independently of the merge.
 // Then the refusals.
 #include <gtest/gtest.h>
+#include <proj.h>
 
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "byte_fields.hpp"
 #include "laz_merge_fixture.hpp"
@@ -319,6 +321,133 @@ TEST_F(SchemaMerge, EveryFieldOfEveryInputIsKept) {
     }
 }
 
+// A GeoTIFF key directory of short keys (id, value).
+Bytes geo_keys(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& keys) {
+    Bytes b(8 + 8 * keys.size(), std::byte{0});
+    put<std::uint16_t>(b, 0, 1);
+    put<std::uint16_t>(b, 2, 1);
+    put<std::uint16_t>(b, 6, static_cast<std::uint16_t>(keys.size()));
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        put<std::uint16_t>(b, 8 + 8 * k, keys[k].first);
+        put<std::uint16_t>(b, 8 + 8 * k + 4, 1);
+        put<std::uint16_t>(b, 8 + 8 * k + 6, keys[k].second);
+    }
+    return b;
+}
+
+// A tile of `format` whose VLRs are `records` (LASF_Projection id and payload), the WKT bit set
+// in LAS 1.4.
+Bytes tile_in(std::uint8_t format, std::uint32_t seed,
+              const std::vector<std::pair<std::uint16_t, Bytes>>& records) {
+    std::vector<lassynth::Point> points = lassynth::random_points(200, seed);
+    lassynth::LasFile f = format >= 6 ? lassynth::make_las_extended(4, format, points, 0, false)
+                                      : lassynth::make_las(2, format, points, false);
+    f.header.GlobalEncoding = format >= 6 ? 0x11 : 1;
+    for (const auto& [id, payload] : records) {
+        const Bytes r = lassynth::vlr("LASF_Projection", id, payload);
+        f.between.insert(f.between.end(), r.begin(), r.end());
+        f.header.NumberOfVariableLengthRecords += 1;
+    }
+    f.lay_out();
+    return f.bytes();
+}
+
+// The LASF_Projection records of a file's VLRs: id and payload.
+std::vector<std::pair<std::uint16_t, Bytes>> projection_records(const Bytes& file) {
+    std::vector<std::pair<std::uint16_t, Bytes>> found;
+    std::size_t at = get<std::uint16_t>(file, 94);
+    for (std::uint32_t i = 0; i < get<std::uint32_t>(file, 100); ++i) {
+        const auto id = get<std::uint16_t>(file, at + 18);
+        const auto length = get<std::uint16_t>(file, at + 20);
+        if (std::string(reinterpret_cast<const char*>(file.data() + at + 2)) == "LASF_Projection")
+            found.emplace_back(id, Bytes(file.begin() + static_cast<long>(at + 54),
+                                         file.begin() + static_cast<long>(at + 54 + length)));
+        at += 54 + length;
+    }
+    return found;
+}
+
+// A first file's GeoTIFF keys in a merged file of format 6-8: replaced by one WKT record (which
+// PROJ, reading it on its own, finds to be the keys' EPSG system), or kept with a warning when
+// they name no code; systems compared as systems for the warning. The points are decoded by
+// laz-perf: the records moved by the new VLR are still the inputs' count.
+TEST_F(SchemaMerge, CoordinateSystemOfTheOutput) {
+    const Bytes utm15 = geo_keys({{1024, 1}, {3072, 26915}, {3076, 9001}});
+    const Bytes user_defined = geo_keys({{1024, 1}, {3072, 32767}, {3076, 9001}});
+    const Bytes ascii(12, std::byte{'x'});
+    std::string utm15_wkt;
+    {
+        PJ_CONTEXT* c = proj_context_create();
+        PJ* pj = proj_create(c, "EPSG:26915");
+        const char* const options[] = {"MULTILINE=NO", nullptr};
+        utm15_wkt = proj_as_wkt(c, pj, PJ_WKT2_2019, options);
+        proj_destroy(pj);
+        proj_context_destroy(c);
+    }
+    Bytes utm15_wkt_bytes(utm15_wkt.size() + 1, std::byte{0});
+    std::memcpy(utm15_wkt_bytes.data(), utm15_wkt.data(), utm15_wkt.size());
+    struct Row {
+        const char* what;
+        Bytes a, b;
+        std::optional<Bytes> wkt;  // the WKT record's payload, when it must be this one
+        bool as_wkt;               // one WKT record, read by PROJ as EPSG:26915, and the bit
+        std::string messages;      // warnings, in order
+    };
+    const Row rows[] = {
+        {"keys into format 6, a WKT of the same system in the second file",
+         tile_in(1, 1, {{34735, utm15}, {34737, ascii}}), tile_in(6, 2, {{2112, utm15_wkt_bytes}}),
+         utm15_wkt_bytes, true, ""},
+        {"keys into format 7, WKT made by PROJ", tile_in(1, 3, {{34735, utm15}}), tile_in(7, 4, {}),
+         std::nullopt, true,
+         "\nWARNING: The coordinate reference system records of b.las differ from those of the "
+         "first file, a.las; the merged file keeps the first file's\n"},
+        {"user-defined keys kept", tile_in(3, 5, {{34735, user_defined}}),
+         tile_in(6, 6, {{34735, user_defined}}), std::nullopt, false,
+         "\nWARNING: The GeoTIFF keys of the first file, a.las, name no coordinate system that "
+         "PROJ knows by its EPSG codes: the merged file of point format 7 keeps them, not WKT as "
+         "LAS 1.4 asks\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        lassynth::write_bytes(dir_ / "a.las", row.a);
+        lassynth::write_bytes(dir_ / "b.las", row.b);
+        const testing_support::ChildResult r = merge(dir_, {"a.las", "b.las"}, "m.laz");
+        ASSERT_EQ(r.exit_status, 0) << r.out;
+        std::string warnings;  // the warnings among the lines it prints, as the rows state them
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("WARNING:", 0) == 0) warnings += "\n" + line + "\n";
+        EXPECT_EQ(warnings, row.messages);
+        const Bytes out = lassynth::read_bytes(dir_ / "m.laz");
+        const auto records = projection_records(out);
+        EXPECT_EQ((get<std::uint16_t>(out, 6) & 0x10) != 0, row.as_wkt);
+        if (row.as_wkt) {
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].first, 2112);
+            if (row.wkt) {
+                EXPECT_EQ(records[0].second, *row.wkt);
+            }
+            const std::string text(reinterpret_cast<const char*>(records[0].second.data()));
+            PJ_CONTEXT* c = proj_context_create();
+            PJ* got = proj_create(c, text.c_str());
+            PJ* want = proj_create(c, "EPSG:26915");
+            EXPECT_TRUE(got != nullptr &&
+                        proj_is_equivalent_to_with_ctx(c, got, want, PJ_COMP_EQUIVALENT))
+                << text;
+            proj_destroy(got);
+            proj_destroy(want);
+            proj_context_destroy(c);
+        } else {
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].second, user_defined);
+        }
+        const std::size_t in_records =
+            records_of(dir_ / "a.las").size() / get<std::uint16_t>(row.a, 105) +
+            records_of(dir_ / "b.las").size() / get<std::uint16_t>(row.b, 105);
+        EXPECT_EQ(records_of(dir_ / "m.laz").size(), in_records * get<std::uint16_t>(out, 105));
+    }
+}
+
 TEST_F(SchemaMerge, Refusals) {
     struct Row {
         const char* what;
@@ -345,19 +474,6 @@ TEST_F(SchemaMerge, Refusals) {
               return tile(3, 1, 10, 6, {{"Alpha", 6}});
           }},
          "\nThe extra bytes field Alpha of b.las is int32; a.las has it as uint16\n"},
-        {"GeoTIFF keys first into a format 6 output",
-         {[] {
-              std::vector<lassynth::Point> points = lassynth::random_points(10, 7);
-              lassynth::LasFile f = lassynth::make_las(2, 1, points, true);
-              f.header.GlobalEncoding = 1;
-              return f.bytes();
-          },
-          [] { return tile(4, 6, 10, 8); }},
-         "\nWARNING: The coordinate reference system records of b.las differ from those of the "
-         "first file, a.las; the merged file keeps the first file's\n"
-         "\nThe merged file has point format 6, whose coordinate system LAS 1.4 states as WKT; "
-         "the first file, a.las, states it as GeoTIFF keys (list a file of point format 6 or "
-         "above first)\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

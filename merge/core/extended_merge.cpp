@@ -53,6 +53,21 @@ std::optional<Message> schema_line(const InputDescription& first, const OutputSc
                unsigned{schema.format}, unsigned{schema.record_length}, fields.c_str());
 }
 
+// What the merge says of the output's coordinate system when it is not the first file's as it is.
+void tell_crs(const InputDescription& first, const OutputSchema& schema,
+              const MergeEvents& events) {
+    if (!schema.crs.wkt.empty())
+        events.inform(say("Coordinate system: %s, for the GeoTIFF keys of %s\n",
+                          schema.crs.source.c_str(), first.name.c_str())
+                          .text);
+    if (schema.crs.keys_kept)
+        events.warn(say("\nWARNING: The GeoTIFF keys of the first file, %s, name no coordinate "
+                        "system that PROJ knows by its EPSG codes: the merged file of point "
+                        "format %u keeps them, not WKT as LAS 1.4 asks\n",
+                        first.name.c_str(), unsigned{schema.format})
+                        .text);
+}
+
 Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& events,
                             korvane::FileSystem& fs) {
     MergeJob job;
@@ -88,6 +103,7 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
         say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()).text);
     if (std::optional<Message> line = schema_line(inputs.front(), *schema))
         events.inform(line->text);
+    tell_crs(inputs.front(), *schema, events);
     if (plan->grid.changes_anything()) tell_grid(plan->grid, request.rescale, events);
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (plan->inputs[i].coding != Coding::Copy)

@@ -10,6 +10,7 @@
 #include "las/byte_order.hpp"
 #include "las/point_formats.hpp"
 #include "laz/chunk_head.hpp"
+#include "plan/coordinate_system.hpp"
 #include "plan/input_differences.hpp"
 #include "read/input_file.hpp"
 #include "read/list_file.hpp"
@@ -60,6 +61,7 @@ Problem extended_refusal(const ReadResult& read, const std::string& name) {
 Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane::FileSystem& fs) {
     job.inputs.clear();
     job.LASCount = 0;
+    ProjSession systems;  // compares coordinate systems as systems, not as record bytes
 
     for (const std::string& name : job.names) {
         Result<InputDescription> d = describe_listed(name, fs);
@@ -103,7 +105,7 @@ Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane:
                                    name_of(x.field), name.c_str(), x.value.c_str(),
                                    first.name.c_str(), x.first_value.c_str()));
             }
-            if (!same_crs_records(first, *d))
+            if (!systems.same_system(first, *d))
                 events.warn(say("\nWARNING: The coordinate reference system records of %s differ "
                                 "from those of the first file, %s; the merged file keeps the "
                                 "first file's\n",

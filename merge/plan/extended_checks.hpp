@@ -20,7 +20,8 @@
 namespace quillet {
 
 // Describes every file of job.names, in order, into job.inputs and job.LASCount. Warns through
-// `events` of each file whose coordinate reference system records differ from the first file's.
+// `events` of each file whose coordinate system differs from the first file's (as a system:
+// GeoTIFF keys and WKT of one system agree).
 // The failure when a file cannot be merged or differs from the first file, or when fewer than two
 // files are named.
 Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane::FileSystem& fs);

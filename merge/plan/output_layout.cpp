@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
+#include <string_view>
 
 #include "las/public_header.hpp"
 #include "las/variable_length_records.hpp"
@@ -28,14 +30,14 @@ struct MergedCounts {
 // The bits of the global encoding that the output has: the first file's, with the GPS time type
 // of the schema; in a header of a new version no waveform data (bits 1 and 2 cleared); and when
 // the first file's format is converted to one of 6-10, the coordinate system as WKT (bit 4), as
-// LAS 1.4 asks of those formats (the schema refused a first file of GeoTIFF keys).
+// LAS 1.4 asks of those formats, unless the first file's GeoTIFF keys had to be kept.
 std::uint16_t global_encoding(const InputDescription& first, const OutputSchema& schema) {
     constexpr std::uint16_t kWaveformBits = 0x0006;
     auto bits =
         static_cast<std::uint16_t>(first.base.GlobalEncoding & ~korvane::kGpsTimeIsStandard);
     if (schema.minor != first.minor) bits &= static_cast<std::uint16_t>(~kWaveformBits);
     if (schema.adjusted_gps_time) bits |= korvane::kGpsTimeIsStandard;
-    if (schema.format >= 6 && first.format < 6) bits |= korvane::kCrsIsWkt;
+    if (schema.format >= 6 && first.format < 6 && !schema.crs.keys_kept) bits |= korvane::kCrsIsWkt;
     return bits;
 }
 
@@ -104,18 +106,34 @@ std::vector<std::byte> merged_header(std::span<const InputDescription> inputs,
     return block;
 }
 
-// The Extra Bytes record of the output's fields.
-std::vector<std::byte> extra_bytes_record(const OutputSchema& schema) {
-    const std::vector<std::byte> payload = korvane::build_extra_bytes(schema.extra_fields);
-    const auto head =
-        korvane::build_vlr_header(korvane::kSpecUserId, korvane::kExtraBytesRecordId,
-                                  static_cast<std::uint16_t>(payload.size()), "Extra Bytes");
+// A VLR: its header and `payload` (at most 65,535 bytes, as the callers ensure).
+std::vector<std::byte> vlr_record(std::string_view user_id, std::uint16_t record_id,
+                                  std::span<const std::byte> payload,
+                                  std::string_view description) {
+    const auto head = korvane::build_vlr_header(
+        user_id, record_id, static_cast<std::uint16_t>(payload.size()), description);
     // Sized once and filled: GCC 12 at -O3 misreads an insert after the header as out of bounds.
     std::vector<std::byte> record(head.size() + payload.size());
     std::copy(head.begin(), head.end(), record.begin());
     std::copy(payload.begin(), payload.end(),
               record.begin() + static_cast<std::ptrdiff_t>(head.size()));
     return record;
+}
+
+// The Extra Bytes record of the output's fields.
+std::vector<std::byte> extra_bytes_record(const OutputSchema& schema) {
+    return vlr_record(korvane::kSpecUserId, korvane::kExtraBytesRecordId,
+                      korvane::build_extra_bytes(schema.extra_fields), "Extra Bytes");
+}
+
+// The WKT record that takes the place of the first file's coordinate system records.
+std::vector<std::byte> wkt_record(const OutputSchema& schema) {
+    return vlr_record(korvane::kProjectionUserId, korvane::kWktRecordId, schema.crs.wkt, "OGC WKT");
+}
+
+// Whether a record of the first file gives way to the schema's WKT record.
+bool replaced_by_wkt(const OutputSchema& schema, const RecordInfo& r) {
+    return !schema.crs.wkt.empty() && korvane::is_crs_record(r.user_id, r.record_id);
 }
 
 }  // namespace
@@ -194,6 +212,7 @@ OutputLayout extended_layout(std::span<const InputDescription> inputs, const Cod
     std::uint32_t removed = 0, added = 0;
     std::uint64_t vlrs_end = first.header.size();
     bool extra_written = false;
+    bool wkt_written = false;
     auto copy = [&](Region r) {
         layout.add_copy(0, r);
         size += r.length;
@@ -210,6 +229,17 @@ OutputLayout extended_layout(std::span<const InputDescription> inputs, const Cod
         const bool laszip = first.laszip && k == first.laszip->vlr;
         if (korvane::is_copc_record(r.user_id) || (laszip && !laz)) {
             ++removed;
+            continue;
+        }
+        // The first file's GeoTIFF (and any WKT) records give way to one WKT record, in the
+        // place of the first of them.
+        if (replaced_by_wkt(schema, r)) {
+            ++removed;
+            if (!wkt_written) {
+                bytes(wkt_record(schema));
+                wkt_written = true;
+                ++added;
+            }
             continue;
         }
         if (laszip) {
@@ -230,12 +260,7 @@ OutputLayout extended_layout(std::span<const InputDescription> inputs, const Cod
     }
     // A LAZ output of a first file that is LAS gets the LASzip record after the first file's.
     if (laz && !first.laszip) {
-        const auto head = korvane::build_vlr_header(
-            laz::kLaszipUserId, laz::kLaszipRecordId,
-            static_cast<std::uint16_t>(plan.laszip_payload.size()), "Quillet");
-        std::vector<std::byte> record(head.begin(), head.end());
-        record.insert(record.end(), plan.laszip_payload.begin(), plan.laszip_payload.end());
-        bytes(std::move(record));
+        bytes(vlr_record(laz::kLaszipUserId, laz::kLaszipRecordId, plan.laszip_payload, "Quillet"));
         ++added;
     }
     // Whatever lies between the last record and the point data. The header keeps stating the
@@ -280,7 +305,7 @@ OutputLayout extended_layout(std::span<const InputDescription> inputs, const Cod
 
     bool first_evlr = true;
     for (const RecordInfo& r : first.evlrs) {
-        if (korvane::is_copc_record(r.user_id)) continue;
+        if (korvane::is_copc_record(r.user_id) || replaced_by_wkt(schema, r)) continue;
         ++counts.evlr_count;
         layout.add_copy(0, r.whole, first_evlr ? Mark::FirstEvlr : Mark::None);
         first_evlr = false;

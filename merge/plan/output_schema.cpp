@@ -76,14 +76,6 @@ Failure field_refusal(std::span<const InputDescription> inputs,
                        inputs[d.input].name.c_str(), d.name.c_str()));
 }
 
-// Whether a file states its coordinate system as GeoTIFF keys.
-bool has_geotiff_keys(const InputDescription& d) {
-    constexpr std::uint16_t kGeoKeyDirectory = 34735;
-    return std::any_of(d.vlrs.begin(), d.vlrs.end(), [](const RecordInfo& r) {
-        return r.user_id == korvane::kProjectionUserId && r.record_id == kGeoKeyDirectory;
-    });
-}
-
 }  // namespace
 
 Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, OutputForm form,
@@ -148,13 +140,6 @@ Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, Out
             say("\nThe inputs hold %zu extra bytes fields, more than one Extra Bytes "
                 "record can describe (341)\n",
                 s.extra_fields.size()));
-    // Formats 6-10 state their coordinate system as WKT; the merged file keeps the first file's.
-    if (s.format >= 6 && first.format < 6 && has_geotiff_keys(first))
-        return refused(
-            say("\nThe merged file has point format %u, whose coordinate system LAS 1.4 states "
-                "as WKT; the first file, %s, states it as GeoTIFF keys (list a file of point "
-                "format 6 or above first)\n",
-                unsigned{s.format}, first.name.c_str()));
     const std::size_t length = korvane::base_record_length(s.format) + extra;
     if (length > std::numeric_limits<std::uint16_t>::max())
         return refused(
@@ -167,6 +152,7 @@ Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, Out
     for (const InputDescription& d : inputs) s.minor = std::max(s.minor, d.minor);
     s.minor = std::max(s.minor, least_minor_of(s.format));
     if (s.point_count > std::numeric_limits<std::uint32_t>::max()) s.minor = 4;
+    s.crs = decide_output_crs(inputs, s.format);
     return s;
 }
 

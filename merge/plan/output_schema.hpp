@@ -13,6 +13,7 @@
 
 #include "core/status.hpp"
 #include "las/extra_bytes.hpp"
+#include "plan/coordinate_system.hpp"
 #include "plan/grid_plan.hpp"
 #include "read/input_description.hpp"
 
@@ -40,6 +41,8 @@ struct OutputSchema {
     // Bit 0 of the global encoding: GPS time is adjusted standard time, not the time of week.
     bool adjusted_gps_time = false;
     std::array<double, kAxes> scale{}, offset{};
+    // The coordinate system: the first file's, as WKT when the format asks for it.
+    OutputCrs crs;
     // The totals; a sum past 2^64 - 1 saturates there (the merge refuses it before it writes).
     std::uint64_t point_count = 0;
     std::array<std::uint64_t, 15> points_by_return{};
@@ -52,7 +55,8 @@ struct OutputSchema {
 // - the version is the highest input's, 1.4 with formats 6-8 or more than 2^32 - 1 points;
 // - the extra bytes fields are the union of the inputs' by name (inputs whose extra bytes are
 //   not all described went through the checks only beside inputs of their format and length);
-// - GPS time is of the one type of every input that has it.
+// - GPS time is of the one type of every input that has it;
+// - the coordinate system is the first file's, as WKT in formats 6-10 (decide_output_crs).
 // The refusal, naming the files, when two inputs define one extra bytes field differently or
 // hold GPS time of different types.
 Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, OutputForm form,

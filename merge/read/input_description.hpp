@@ -26,6 +26,9 @@ struct Region {
     bool operator==(const Region&) const = default;
 };
 
+// The most bytes of a coordinate system record that a description keeps (WKT runs to a few KiB).
+inline constexpr std::uint64_t kKeptRecordBytes = 1 << 20;
+
 // A variable length record (VLR) or an extended one (EVLR).
 struct RecordInfo {
     std::string user_id;
@@ -35,6 +38,9 @@ struct RecordInfo {
     // The digest of the payload of a record the checks compare (Extra Bytes, coordinate
     // systems); 0 for the others.
     std::uint64_t digest = 0;
+    // The payload of a GeoTIFF key directory or WKT record of at most kKeptRecordBytes, which
+    // the merge reads as a coordinate system; empty for the others.
+    std::vector<std::byte> kept{};
     bool operator==(const RecordInfo&) const = default;
 };
 

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "full_io.hpp"
+#include "las/geotiff_keys.hpp"
 #include "las/point_formats.hpp"
 #include "las/public_header.hpp"
 #include "las/variable_length_records.hpp"
@@ -115,6 +116,15 @@ class ExtendedReader {
     }
     bool read_at(std::span<std::byte> into, std::uint64_t offset) {
         return fail(file_.read_at(into, offset));
+    }
+    bool digest(RecordInfo& r) { return fail(file_.digest(r.payload, r.digest)); }
+    // Keeps the payload of a GeoTIFF key directory or WKT record that is not too long to keep.
+    bool keep_crs(RecordInfo& r) {
+        if (r.user_id != korvane::kProjectionUserId || r.payload.length > kKeptRecordBytes ||
+            (r.record_id != korvane::kGeoKeyDirectoryId && r.record_id != korvane::kWktRecordId))
+            return true;
+        r.kept.resize(static_cast<std::size_t>(r.payload.length));
+        return read_at(r.kept, r.payload.offset);
     }
     // "... is too short" for a part of the file that ends at `end`.
     bool too_short(const char* part, std::uint64_t end) {
@@ -226,7 +236,7 @@ bool ExtendedReader::walk_vlrs() {
                      {at_byte, head.size() + h.payload_length},
                      {at_byte + head.size(), h.payload_length}};
         if (r.whole.end() > limit) break;
-        if (is_compared(r) && !fail(file_.digest(r.payload, r.digest))) return false;
+        if (is_compared(r) && !(digest(r) && keep_crs(r))) return false;
         at_byte = r.whole.end();
         d().vlrs.push_back(std::move(r));
     }
@@ -405,7 +415,7 @@ bool ExtendedReader::walk_evlrs() {
                      h.record_id,
                      {at_byte, head.size() + h.payload_length},
                      {payload_at, h.payload_length}};
-        if (is_compared(r) && !fail(file_.digest(r.payload, r.digest))) return false;
+        if (is_compared(r) && !(digest(r) && keep_crs(r))) return false;
         at_byte = r.whole.end();
         d().evlrs.push_back(std::move(r));
     }
