@@ -13,18 +13,18 @@ set -euo pipefail
 packages_of() {
     case $1 in
     # The demo builds Quillet, the tile generator and the header viewer: a C and C++ compiler
-    # (g++ brings gcc along), CMake and PROJ with its EPSG database (the library reads and
-    # writes coordinate systems with it).
-    demo) echo cmake make g++ libproj-dev ;;
+    # (g++ brings gcc along), CMake, PROJ with its EPSG database (the library reads and writes
+    # coordinate systems with it) and nlohmann's JSON library (virtual point clouds, reports).
+    demo) echo cmake make g++ libproj-dev nlohmann-json3-dev ;;
     # The tests: GoogleTest, pkg-config for the consumer builds, groff for the manual-page lint,
     # node and npm for the LAZ tests (tools/install-lazperf.sh fetches laz-perf with npm). The
     # sanitizer builds use the same packages.
-    test) echo cmake make g++ libproj-dev googletest libgtest-dev pkgconf groff-base nodejs npm ;;
+    test) echo cmake make g++ libproj-dev nlohmann-json3-dev googletest libgtest-dev pkgconf groff-base nodejs npm ;;
     # The libFuzzer targets are built with clang and its sanitizer runtimes.
-    fuzz) echo cmake make g++ libproj-dev clang libclang-rt-14-dev ;;
+    fuzz) echo cmake make g++ libproj-dev nlohmann-json3-dev clang libclang-rt-14-dev ;;
     # cpack's DEB generator runs file on every installed file and dpkg-shlibdeps on the library.
-    package) echo cmake make g++ libproj-dev file dpkg-dev ;;
-    bench) echo cmake make g++ libproj-dev libbenchmark-dev ;;
+    package) echo cmake make g++ libproj-dev nlohmann-json3-dev file dpkg-dev ;;
+    bench) echo cmake make g++ libproj-dev nlohmann-json3-dev libbenchmark-dev ;;
     # CI checks that the sources are formatted as .clang-format says.
     format) echo clang-format ;;
     valgrind) echo valgrind ;;

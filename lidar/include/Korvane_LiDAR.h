@@ -299,15 +299,17 @@ typedef enum korvane_status {
  * points_done == points_total, before the output replaces an old one. */
 typedef int (*korvane_progress_fn)(uint64_t points_done, uint64_t points_total, void* user);
 
-/* Called with each message: level 0 for information (the lines the command line prints, line
- * ends included), 1 for a warning. */
+/* Called with each message, line ends included: level 0 for the plan's lines (what the merge
+ * changes: the output's schema and grid, each input it converts), 1 for a warning, 2 for the
+ * running account that `Quillet LIST OUT` prints (the total, the files-to-be-merged line, each
+ * file as its points are written). */
 typedef void (*korvane_message_fn)(int level, const char* text, void* user);
 
 /* A new, empty request; NULL when there is no memory for one. */
 KORVANE_API korvane_merge* korvane_merge_new(void);
 /* Frees a request; NULL is allowed. */
 KORVANE_API void korvane_merge_free(korvane_merge* m);
-/* Adds an input, LAS or LAZ, after those already added. */
+/* Adds an input, LAS or LAZ, after those already added. One input is enough (a conversion). */
 KORVANE_API korvane_status korvane_merge_add_input(korvane_merge* m, const char* path);
 /* Sets the output: written as LAS when it ends in .las, as LAZ when it ends in .laz. */
 KORVANE_API korvane_status korvane_merge_set_output(korvane_merge* m, const char* path);
@@ -324,6 +326,11 @@ KORVANE_API korvane_status korvane_merge_run(korvane_merge* m);
 KORVANE_API const char* korvane_merge_error(const korvane_merge* m);
 /* The points written by the last run (0 after a failure or a dry run). */
 KORVANE_API uint64_t korvane_merge_points(const korvane_merge* m);
+/* The report of the last run, a dry run or a refusal, as one JSON document on one line: status,
+ * message, dry_run, output (name, form, schema: version, point_format, record_length, scale,
+ * offset, extra_bytes, points, box), inputs (name, points, action), plan, warnings, seconds.
+ * "" before the first run; valid until the next call on m. */
+KORVANE_API const char* korvane_merge_report(const korvane_merge* m);
 /* "KORVANE_OK", "KORVANE_INVALID_REQUEST", ...; "KORVANE_UNKNOWN_STATUS" for other values. */
 KORVANE_API const char* korvane_status_name(korvane_status s);
 

@@ -11,7 +11,10 @@
 
 namespace quillet {
 
-enum class Level { Information = 0, Warning = 1 };
+// Information: the plan's lines. Warning: a warning. Account: the running account that the list
+// forms print (the total, the files-to-be-merged line, each file as its points are written),
+// which the -o form leaves out.
+enum class Level { Information = 0, Warning = 1, Account = 2 };
 
 struct MergeEvents {
     // A message: the text as the command line prints it, line ends included.
@@ -27,6 +30,9 @@ struct MergeEvents {
     }
     void warn(std::string_view text) const {
         if (message) message(Level::Warning, text);
+    }
+    void account(std::string_view text) const {
+        if (message) message(Level::Account, text);
     }
     bool go_on(std::uint64_t done, std::uint64_t total) const {
         return !progress || progress(done, total);

@@ -7,6 +7,7 @@
 #include "plan/coding_plan.hpp"
 #include "plan/extended_checks.hpp"
 #include "plan/grid_plan.hpp"
+#include "plan/header_box.hpp"
 #include "plan/input_differences.hpp"
 #include "plan/output_guard.hpp"
 #include "plan/output_layout.hpp"
@@ -68,14 +69,39 @@ void tell_crs(const InputDescription& first, const OutputSchema& schema,
                         .text);
 }
 
+// The inputs described, with their point counts.
+void summarise_inputs(std::span<const InputDescription> inputs, MergeSummary& summary) {
+    summary.inputs.clear();
+    for (const InputDescription& d : inputs) summary.inputs.push_back({d.name, d.point_count, {}});
+}
+
+// The schema, the box and each input's action.
+void summarise_plan(std::span<const InputDescription> inputs, const CodingPlan& plan,
+                    MergeSummary& summary) {
+    summary.schema = plan.schema;
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        summary.inputs[i].action = action_of(plan.inputs[i].coding);
+    std::optional<LAS12Header> box;
+    for (const InputDescription& d : inputs) {
+        if (d.point_count == 0) continue;
+        if (box)
+            enclose_box(*box, d.base);
+        else
+            box = d.base;
+    }
+    if (box) summary.box = {box->MinX, box->MinY, box->MinZ, box->MaxX, box->MaxY, box->MaxZ};
+}
+
 Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& events,
-                            korvane::FileSystem& fs) {
+                            korvane::FileSystem& fs, MergeSummary& summary) {
     MergeJob job;
     job.listName = request.list_name;
     job.outputName = request.output;
     job.names = request.inputs;
 
-    if (Problem p = check_extended_inputs(job, events, fs)) return *p;
+    const Problem checked = check_extended_inputs(job, events, fs);
+    summarise_inputs(job.inputs, summary);
+    if (checked) return *checked;
     const std::span<const InputDescription> inputs = job.inputs;
     const Result<OutputForm> form = output_form(job.outputName);
     if (!form) return form.problem();
@@ -95,11 +121,12 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     const Result<CodingPlan> plan =
         plan_coding(inputs, on_grid, *schema, request.fixed_chunks, *grid, *heads);
     if (!plan) return plan.problem();
+    summarise_plan(inputs, *plan, summary);
     const Result<Total> total = check_extended_total(inputs, *plan);
     if (!total) return total.problem();
 
-    events.inform(total->line.text);
-    events.inform(
+    events.account(total->line.text);
+    events.account(
         say("\n%d files to be merged into %s\n", job.LASCount, job.outputName.c_str()).text);
     if (std::optional<Message> line = schema_line(inputs.front(), *schema))
         events.inform(line->text);
@@ -119,10 +146,11 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
 }  // namespace
 
 Result<std::uint64_t> run_extended_merge(const MergeRequest& request, const MergeEvents& events,
-                                         korvane::FileSystem& fs) {
+                                         korvane::FileSystem& fs, MergeSummary* summary) {
+    MergeSummary unused;
     // Every file the merge opened or made is closed or removed by its owner on the way out.
     try {
-        return merge(request, events, fs);
+        return merge(request, events, fs, summary != nullptr ? *summary : unused);
     } catch (const std::bad_alloc&) {
         return out_of_memory(say("\nNot enough memory to merge into %s\n", request.output.c_str()));
     } catch (const std::exception& e) {

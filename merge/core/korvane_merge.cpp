@@ -3,12 +3,14 @@
 // process, and no C++ exception leaves these functions.
 #include <Korvane_LiDAR.h>
 
+#include <chrono>
 #include <cstdint>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "core/extended_merge.hpp"
+#include "core/merge_report.hpp"
 #include "plan/output_schema.hpp"
 #include "write/chunk_pipeline.hpp"
 
@@ -20,6 +22,7 @@ struct korvane_merge {
     void* messages_user = nullptr;
     std::string error;  // of the last call that returned a status; "" after a success
     std::uint64_t points = 0;
+    std::string report;  // the JSON report of the last run; "" before the first
 };
 
 namespace {
@@ -134,26 +137,42 @@ void korvane_merge_set_messages(korvane_merge* m, korvane_message_fn fn, void* u
 
 korvane_status korvane_merge_run(korvane_merge* m) {
     return guarded(m, [&] {
+        const auto start = std::chrono::steady_clock::now();
         m->points = 0;
-        if (m->request.output.empty()) return invalid(m, say("\nNo output file named\n"));
-        if (m->request.inputs.empty()) return invalid(m, say("\nNo files to merge\n"));
-        if (m->request.inputs.size() == 1)
-            return invalid(m, say("\nAt least two files are needed for a merge\n"));
+        m->report.clear();
+        quillet::ReportFacts facts;
+        facts.output = m->request.output;
+        facts.dry_run = m->request.dry_run;
+        // Settles the run's outcome and writes its report.
+        auto ended = [&](korvane_status status, std::string text) {
+            facts.status = status;
+            facts.message = text;
+            facts.seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            m->report = quillet::merge_report(facts);
+            return settle(m, status, std::move(text));
+        };
+        if (m->request.output.empty())
+            return ended(KORVANE_INVALID_REQUEST, say("\nNo output file named\n").text);
+        if (m->request.inputs.empty())
+            return ended(KORVANE_INVALID_REQUEST, say("\nNo files to merge\n").text);
         quillet::MergeEvents events;
-        if (m->messages != nullptr)
-            events.message = [m](quillet::Level level, std::string_view text) {
-                const std::string line(text);
+        events.message = [m, &facts](quillet::Level level, std::string_view text) {
+            const std::string line(text);
+            if (level == quillet::Level::Information) facts.plan.push_back(line);
+            if (level == quillet::Level::Warning) facts.warnings.push_back(line);
+            if (m->messages != nullptr)
                 m->messages(static_cast<int>(level), line.c_str(), m->messages_user);
-            };
+        };
         if (m->progress != nullptr)
             events.progress = [m](std::uint64_t done, std::uint64_t total) {
                 return m->progress(done, total, m->progress_user) != 0;
             };
-        const quillet::Result<std::uint64_t> points =
-            quillet::run_extended_merge(m->request, events, korvane::system_files());
-        if (!points) return settle(m, points.problem());
+        const quillet::Result<std::uint64_t> points = quillet::run_extended_merge(
+            m->request, events, korvane::system_files(), &facts.summary);
+        if (!points) return ended(points.problem().status, points.problem().text);
         m->points = *points;
-        return settle(m, KORVANE_OK);
+        return ended(KORVANE_OK, {});
     });
 }
 
@@ -163,6 +182,10 @@ const char* korvane_merge_error(const korvane_merge* m) {
 
 uint64_t korvane_merge_points(const korvane_merge* m) {
     return m == nullptr ? 0 : m->points;
+}
+
+const char* korvane_merge_report(const korvane_merge* m) {
+    return m == nullptr ? "" : m->report.c_str();
 }
 
 const char* korvane_status_name(korvane_status s) {

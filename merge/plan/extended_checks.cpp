@@ -115,7 +115,10 @@ Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane:
         job.inputs.push_back(std::move(*d));
         ++job.LASCount;
     }
-    return too_few_files(job);
+    // A list's words for a list; one input is enough for any other request.
+    if (!job.listName.empty()) return too_few_files(job);
+    if (job.LASCount == 0) return invalid_request(say("\nNo files to merge\n"));
+    return std::nullopt;
 }
 
 Problem too_few_files(const MergeJob& job) {

@@ -22,8 +22,8 @@ namespace quillet {
 // Describes every file of job.names, in order, into job.inputs and job.LASCount. Warns through
 // `events` of each file whose coordinate system differs from the first file's (as a system:
 // GeoTIFF keys and WKT of one system agree).
-// The failure when a file cannot be merged or differs from the first file, or when fewer than two
-// files are named.
+// The failure when a file cannot be merged or differs from the first file, or when too few files
+// are named: fewer than two in a list (job.listName), none otherwise.
 Problem check_extended_inputs(MergeJob& job, const MergeEvents& events, korvane::FileSystem& fs);
 
 // The failure when the job's list names no file or only one; nothing otherwise.

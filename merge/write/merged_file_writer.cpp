@@ -194,7 +194,7 @@ class Writer {
 
     // The line that names the input whose points are being written.
     void show_progress(std::size_t input) {
-        events_.inform(
+        events_.account(
             say("\r%s (%d / %d)%20s", name(input), ++progress_, job_.LASCount, " ").text);
     }
 

@@ -101,7 +101,7 @@ static int on_progress(uint64_t done, uint64_t total, void* user) {
 static void on_message(int level, const char* text, void* user) {
     Seen* s = user;
     ++s->messages;
-    if (level == 0 && strstr(text, "files to be merged into") != NULL) s->told_files = 1;
+    if (level == 2 && strstr(text, "files to be merged into") != NULL) s->told_files = 1;
 }
 
 typedef struct {
@@ -141,8 +141,10 @@ static const Row kRows[] = {
      "is not a LAS or LAZ file", 0, NULL},
     {"inputs whose grids differ by a third of a step", {"thin-1.las", "thirdmoved:thin-2.las"},
      "out.las", {{0}}, -1, KORVANE_REFUSED, "its points would move", 0, NULL},
-    {"one input", {"thin-1.las"}, "out.las", {{0}}, -1, KORVANE_INVALID_REQUEST,
-     "At least two files", 0, NULL},
+    {"one input converted into laz", {"thin-1.las"}, "out.laz", {{0}}, -1, KORVANE_OK, "", 5327,
+     NULL},
+    {"one input that is not las", {"MANIFEST.tsv"}, "out.las", {{0}}, -1, KORVANE_BAD_INPUT,
+     "is not a LAS or LAZ file", 0, NULL},
     {"no inputs", {NULL}, "out.las", {{0}}, -1, KORVANE_INVALID_REQUEST, "No files to merge", 0,
      NULL},
     {"output in a missing directory", {"thin-1.las", "thin-2.las"}, "no/such/out.las", {{0}}, -1,
@@ -213,7 +215,8 @@ static void run_row(const Row* r, int index) {
     for (int i = 0; i < count && s == KORVANE_OK; ++i) s = korvane_merge_add_input(m, inputs[i]);
     for (int i = 0; i < 2 && r->options[i][0] != NULL && s == KORVANE_OK; ++i)
         s = korvane_merge_set_option(m, r->options[i][0], r->options[i][1]);
-    if (s == KORVANE_OK) s = korvane_merge_run(m);
+    const int ran = s == KORVANE_OK;
+    if (ran) s = korvane_merge_run(m);
 
     char what[512];
     snprintf(what, sizeof what, "status %s, expected %s: %s", korvane_status_name(s),
@@ -223,6 +226,13 @@ static void run_row(const Row* r, int index) {
               (s != KORVANE_OK) == (korvane_merge_error(m)[0] != '\0'),
           r->name, "the error's text");
     check(korvane_merge_points(m) == r->points, r->name, "the points written");
+    /* The report: one JSON object on one line that states the status (parsed in the CLI tests). */
+    char status_key[64];
+    snprintf(status_key, sizeof status_key, "{\"status\":\"%s\"", korvane_status_name(s));
+    const char* report = korvane_merge_report(m);
+    check(!ran || (strncmp(report, status_key, strlen(status_key)) == 0 &&
+                   strchr(report, '\n') == report + strlen(report) - 1),
+          r->name, "the report");
     check(!has_temporary(dir), r->name, "a temporary file is left");
     long size = 0;
     char* now = read_file(output, &size);
