@@ -23,7 +23,9 @@ TEST(CommandLine, HelpAndVersionSucceedOnStandardOutput) {
     const ChildResult help = run_quillet_in(dir, {"--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_TRUE(help.out.starts_with("Usage: Quillet [OPTION]... <ASCII List> <LAS Output>\n"));
+    EXPECT_TRUE(
+        help.out.starts_with("Usage: Quillet -o OUTPUT [OPTION]... INPUT...\n"
+                             "       Quillet [OPTION]... <ASCII List> <LAS Output>\n"));
     for (const char* text :
          {"-h, --help", "--version", "--  ", "standard input", "Exit status", "255"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;

@@ -34,7 +34,8 @@ bool is_temporary(const std::string& name) {
 
 // A merge that runs long enough to be interrupted while it writes: the classic merge of two
 // inputs of 250 MB whose point data is a hole, or the decoding of two LAZ inputs of 4.6 million
-// points each on two threads; a list naming them; and an earlier output.
+// points each on two threads (from a list, or named on the -o form's command line); a list naming
+// them; and an earlier output.
 class RunningMerge : public ::testing::TestWithParam<const char*> {
   protected:
     static constexpr std::uint32_t kPoints = 12'500'000;  // 20-byte records
@@ -57,7 +58,8 @@ class RunningMerge : public ::testing::TestWithParam<const char*> {
         dir_.write_text("out.las", std::string(kEarlier));
     }
 
-    bool laz() const { return std::string_view(GetParam()) == "laz"; }
+    bool laz() const { return std::string_view(GetParam()) != "classic"; }
+    bool output_form() const { return std::string_view(GetParam()) == "output-form"; }
 
     std::vector<std::string> inputs() const {
         return laz() ? std::vector<std::string>{"a.laz", "b.laz", "list.txt", "out.las"}
@@ -68,8 +70,11 @@ class RunningMerge : public ::testing::TestWithParam<const char*> {
     // nohup starts a program. Its output goes to /dev/null; an alarm ends it should it hang.
     pid_t start(bool ignore_hangup) {
         const std::vector<std::string> args =
-            laz() ? std::vector<std::string>{"--extended", "--threads", "2", "list.txt", "out.las"}
-                  : std::vector<std::string>{"list.txt", "out.las"};
+            output_form()
+                ? std::vector<std::string>{"-o", "out.las", "--threads", "2", "a.laz", "b.laz"}
+            : laz()
+                ? std::vector<std::string>{"--extended", "--threads", "2", "list.txt", "out.las"}
+                : std::vector<std::string>{"list.txt", "out.las"};
         return testing_support::start_quillet(args, dir_.path(), ignore_hangup);
     }
 
@@ -146,8 +151,9 @@ TEST_P(RunningMerge, IgnoredHangupLetsTheMergeFinish) {
     EXPECT_EQ(points, 2 * kPoints);
 }
 
+// The -o form stops its merge through the C interface's progress callback, then raises the signal.
 INSTANTIATE_TEST_SUITE_P(ClassicCopyAndLazDecodingOnTwoThreads, RunningMerge,
-                         ::testing::Values("classic", "laz"));
+                         ::testing::Values("classic", "laz", "output-form"));
 
 // ---- In-process: the moments around the temporary file, made deterministic -------------------
 

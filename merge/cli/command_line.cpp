@@ -26,6 +26,18 @@ constexpr Option kOptions[] = {
          return true;
      },
      "print this help and exit with status 0"},
+    {"--output", "-o",
+     [](CommandLine& c, std::string_view value) {
+         c.outputName = value;
+         return !value.empty();
+     },
+     "write the merge of the INPUTs to OUTPUT (.las or .laz)", "OUTPUT", false, true},
+    {"--input-list", "",
+     [](CommandLine& c, std::string_view value) {
+         c.inputs.push_back({InputArgument::Kind::List, std::string(value)});
+         return !value.empty();
+     },
+     "merge the files named in FILE, one a line (-: standard input)", "FILE", false, true},
     {"--extended", "",
      [](CommandLine& c, std::string_view) {
          c.extended = true;
@@ -52,6 +64,24 @@ constexpr Option kOptions[] = {
          return true;
      },
      "check the inputs and print the plan, writing nothing", "", true},
+    {"--progress", "",
+     [](CommandLine& c, std::string_view) {
+         c.progress = true;
+         return true;
+     },
+     "print progress lines on standard error, at most every 5 s", "", false, true},
+    {"--quiet", "-q",
+     [](CommandLine& c, std::string_view) {
+         c.quiet = true;
+         return true;
+     },
+     "print nothing but warnings and errors", "", false, true},
+    {"--json", "",
+     [](CommandLine& c, std::string_view) {
+         c.json = true;
+         return true;
+     },
+     "print one JSON report on standard output, and nothing else", "", false, true},
     {"--version", "",
      [](CommandLine& c, std::string_view) {
          c.action = Action::Version;
@@ -78,6 +108,16 @@ const Option* find_option(std::string_view arg) {
     return it == std::end(kOptions) ? nullptr : it;
 }
 
+// Whether the arguments name an output with -o or --output before any "--": the -o form.
+bool names_output(std::span<const char* const> words) {
+    for (const std::string_view w : words) {
+        if (w == "--") return false;
+        const Option* o = find_option(w);
+        if (o != nullptr && o->long_name == "--output") return true;
+    }
+    return false;
+}
+
 bool looks_like_option(std::string_view arg) {
     return arg.size() > 1 && arg.front() == '-';
 }
@@ -96,20 +136,11 @@ CommandLine refused_option(std::string line) {
     return c;
 }
 
-}  // namespace
-
-CommandLine parse_command_line(std::span<const char* const> args) {
-    const std::span<const char* const> words = args.empty() ? args : args.subspan(1);
-    CommandLine c;
-    // The classic form, unchanged: two names, even when one begins with '-'.
-    auto plain_name = [](std::string_view w) { return w != "--" && find_option(w) == nullptr; };
-    if (words.size() == 2 && plain_name(words[0]) && plain_name(words[1])) {
-        c.listName = words[0];
-        c.outputName = words[1];
-        return c;
-    }
-    std::vector<std::string_view> names;
-    std::vector<const Option*> given;
+// Reads the options and names of `words`: the options applied to `c`, the names in order.
+// Options stand anywhere before "--"; the refusal of the first that is unknown or lacks a value.
+std::optional<CommandLine> read_words(std::span<const char* const> words, CommandLine& c,
+                                      std::vector<std::string_view>& names,
+                                      std::vector<const Option*>& given) {
     bool options_ended = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string_view arg = words[i];
@@ -129,14 +160,65 @@ CommandLine parse_command_line(std::span<const char* const> args) {
                     return refused_option(std::string(option->long_name) + " needs a value");
                 }
             }
-            if (!option->apply(c, value)) return refused_option(thread_count_refusal(value));
+            if (!option->apply(c, value)) {
+                if (option->long_name == "--threads")
+                    return refused_option(thread_count_refusal(value));
+                return refused_option(std::string(option->long_name) + " needs a value");
+            }
             // Help and version are answered at once, whatever follows them.
             if (c.action != Action::Merge) return c;
             given.push_back(option);
+        } else if (c.output_form) {
+            // In the order given among the input lists.
+            c.inputs.push_back({InputArgument::Kind::Path, std::string(arg)});
         } else {
             names.push_back(arg);
         }
     }
+    return std::nullopt;
+}
+
+// `Quillet -o OUTPUT [OPTION]... INPUT...`: every name an INPUT.
+CommandLine parse_output_form(std::span<const char* const> words) {
+    CommandLine c;
+    c.output_form = true;
+    std::vector<std::string_view> names;  // none: the -o form's names go into c.inputs
+    std::vector<const Option*> given;
+    if (std::optional<CommandLine> refusal = read_words(words, c, names, given)) {
+        // Told in the -o form's words, and as a report when --json is among the options.
+        refusal->output_form = true;
+        for (const std::string_view w : words) {
+            if (w == "--") break;
+            refusal->json |= w == "--json";
+        }
+        return *refusal;
+    }
+    return c;
+}
+
+}  // namespace
+
+CommandLine parse_command_line(std::span<const char* const> args) {
+    const std::span<const char* const> words = args.empty() ? args : args.subspan(1);
+    CommandLine c;
+    // The classic form, unchanged: two names, even when one begins with '-'.
+    // The -o form's own options (but -o itself) are names here, as they were before it.
+    auto plain_name = [](std::string_view w) {
+        const Option* o = find_option(w);
+        return w != "--" && (o == nullptr || (o->needs_output && o->long_name != "--output"));
+    };
+    if (words.size() == 2 && plain_name(words[0]) && plain_name(words[1])) {
+        c.listName = words[0];
+        c.outputName = words[1];
+        return c;
+    }
+    if (names_output(words)) return parse_output_form(words);
+    std::vector<std::string_view> names;
+    std::vector<const Option*> given;
+    if (std::optional<CommandLine> refusal = read_words(words, c, names, given)) return *refusal;
+    for (const Option* option : given)
+        if (option->needs_output)
+            return refused_option(std::string(option->long_name) + " needs -o OUTPUT");
     if (names.size() != 2) return refused();
     for (const Option* option : given)
         if (option->needs_extended && !c.extended)

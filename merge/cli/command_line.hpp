@@ -1,10 +1,14 @@
-// The command line of Quillet: the classic `Quillet <ASCII List> <LAS Output>`, and the options
-// that come before the two names.
+// The command line of Quillet: the classic `Quillet <ASCII List> <LAS Output>` and its options
+// before the two names, and the form of point-cloud tools, `Quillet -o OUTPUT [OPTION]...
+// INPUT...`, whose options may stand anywhere before "--".
 #pragma once
 
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "read/input_sources.hpp"
 
 namespace quillet {
 
@@ -26,12 +30,20 @@ struct CommandLine {
     bool fixed_chunks = false;  // --fixed-chunks: every LAZ input decoded, every chunk encoded
     bool rescale = false;       // --rescale: inputs off the output's grid rounded onto it
     bool dry_run = false;       // --dry-run: the checks and the plan, nothing written
+
+    // The -o form (-o OUTPUT, --output OUTPUT, --output=OUTPUT): `outputName` and these.
+    bool output_form = false;
+    std::vector<InputArgument> inputs;  // INPUTs and --input-list FILEs, in the order given
+    bool progress = false;              // --progress: plain progress lines on standard error
+    bool quiet = false;                 // --quiet: nothing but warnings and errors
+    bool json = false;                  // --json: one JSON document on standard output
 };
 
 // Reads the arguments (program name first). Exactly two arguments, neither of them a known
-// option nor "--", are the list and the output, whatever they begin with. Otherwise options come
-// first and "--" ends them; an argument that begins with '-' (other than "-" itself) before that is
-// an option, and exactly two names must follow the options.
+// option nor "--", are the list and the output, whatever they begin with. With -o or --output
+// before any "--", the -o form: options anywhere, "--" ends them, every other argument an INPUT.
+// Otherwise options come first and "--" ends them; an argument that begins with '-' (other than "-"
+// itself) before that is an option, and exactly two names must follow the options.
 CommandLine parse_command_line(std::span<const char* const> args);
 
 // An option Quillet knows: its names, what it does to the command line, and its help line. An
@@ -43,7 +55,8 @@ struct Option {
     bool (*apply)(CommandLine&, std::string_view value);
     std::string_view help;
     std::string_view value = {};  // the value's name in the help, empty for none
-    bool needs_extended = false;  // an option of --extended only
+    bool needs_extended = false;  // an option of --extended (or of the -o form) only
+    bool needs_output = false;    // an option of the -o form only
 };
 
 // Every option, in the order the help lists them.

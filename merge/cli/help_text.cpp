@@ -8,9 +8,26 @@ namespace quillet {
 
 void print_help(std::FILE* out) {
     std::fputs(
-        "Usage: Quillet [OPTION]... <ASCII List> <LAS Output>\n"
+        "Usage: Quillet -o OUTPUT [OPTION]... INPUT...\n"
+        "       Quillet [OPTION]... <ASCII List> <LAS Output>\n"
         "\n"
-        "Merges the LAS point-cloud files named in <ASCII List> into the one file <LAS Output>.\n"
+        "Merges LAS and LAZ point-cloud files into OUTPUT, written as LAS when it is named *.las\n"
+        "and as LAZ when it is named *.laz. An INPUT is a LAS or LAZ file, a directory (its\n"
+        "*.las and *.laz files, in byte order of their names) or a virtual point cloud (*.vpc, as\n"
+        "QGIS writes it: the files its features name); --input-list FILE adds the files named in\n"
+        "FILE, one per line (- reads standard input; lines starting with # are skipped). One\n"
+        "input is enough: a conversion. Options may stand before or after the inputs; -- ends\n"
+        "them. The same file named twice is refused. The merge is that of --extended, below.\n"
+        "\n"
+        "  Quillet -o merged.laz tiles/\n"
+        "  Quillet -o merged.las a.laz b.las --threads 2\n"
+        "  Quillet -o all.laz project.vpc\n"
+        "\n"
+        "It prints the plan's lines (what it converts or moves), warnings and one closing line,\n"
+        "Merged N points from M files into OUTPUT in S s; on a terminal, a progress bar on\n"
+        "standard error. --json prints one JSON report instead (the manual page lists its keys).\n"
+        "\n"
+        "The list form merges the LAS files named in <ASCII List> into <LAS Output>.\n"
         "The inputs are LAS 1.0, 1.1 or 1.2 files with point formats 0 to 3, all of one version\n"
         "and format, with the same scale factors, offsets and record length. The merged header\n"
         "sums their point counts and encloses their bounding boxes; their point records follow\n"
@@ -54,11 +71,11 @@ void print_help(std::FILE* out) {
             names += ' ';
             names += o.value;
         }
-        std::fprintf(out, "  %-18s %.*s\n", names.c_str(), static_cast<int>(o.help.size()),
+        std::fprintf(out, "  %-22s %.*s\n", names.c_str(), static_cast<int>(o.help.size()),
                      o.help.data());
     }
     std::fputs(
-        "  --                 end the options: the names after it may begin with -\n"
+        "  --                     end the options: the names after it may begin with -\n"
         "\n"
         "Exit status:\n"
         "  0    the merge is complete, or the help or the version was printed\n"

@@ -3,10 +3,12 @@
 #include "classic/input_checks.hpp"
 #include "classic/merged_header.hpp"
 #include "cli/command_line.hpp"
+#include "cli/command_merge.hpp"
 #include "cli/help_text.hpp"
 #include "cli/signal_cleanup.hpp"
 #include "core/extended_merge.hpp"
 #include "core/merge_job.hpp"
+#include "core/merge_report.hpp"
 #include "core/message.hpp"
 #include "credits.hpp"
 #include "file_checks.hpp"
@@ -24,6 +26,36 @@ void usage(std::FILE* out) {
 }
 
 namespace {
+
+// The -o form's usage line after a refusal of its arguments (no banner); the failure status.
+int output_form_usage(std::FILE* out) {
+    print(out, say("Usage: Quillet -o OUTPUT [OPTION]... INPUT...  (Quillet --help tells more)\n"));
+    return -1;
+}
+
+// The refusal of the arguments: what is wrong, then the usage of the form they are in (the -o
+// form's without the banner), or for the -o form with --json its report. The failure status.
+int refuse_arguments(const CommandLine& command, std::FILE* out) {
+    std::string why;
+    if (command.action == CommandLine::Action::RefuseOption)
+        why = say("\n%s\n", command.refusal.c_str()).text;
+    else if (!command.unknownOption.empty())
+        why = say("\nUnknown option %s\n", command.unknownOption.c_str()).text;
+    if (command.output_form && command.json) {
+        ReportFacts facts;
+        facts.status = KORVANE_INVALID_REQUEST;
+        facts.message = why;
+        facts.output = command.outputName;
+        print(out, merge_report(facts));
+        return -1;
+    }
+    print(out, why);
+    if (command.output_form) return output_form_usage(out);
+    if (command.action == CommandLine::Action::Refuse)
+        print(out, say("\nMissing, or excessive number of, arguments\n"));
+    usage(out);
+    return -1;
+}
 
 // What the merge tells, printed as it comes; the temporary output armed for removal on a signal.
 MergeEvents printing_to(std::FILE* out) {
@@ -89,18 +121,12 @@ int run(std::span<const char* const> args, std::FILE* out, korvane::FileSystem& 
             print_version(out);
             return 0;
         case CommandLine::Action::Refuse:
-            if (!command.unknownOption.empty())
-                print(out, say("\nUnknown option %s\n", command.unknownOption.c_str()));
-            print(out, say("\nMissing, or excessive number of, arguments\n"));
-            usage(out);
-            return kFailure;
         case CommandLine::Action::RefuseOption:
-            print(out, say("\n%s\n", command.refusal.c_str()));
-            usage(out);
-            return kFailure;
+            return refuse_arguments(command, out);
         case CommandLine::Action::Merge:
             break;
     }
+    if (command.output_form) return run_output_form(command, out, hints, stdin);
     korvane::credits(out);
     if (command.extended) return merge_extended(command, out, fs) ? 0 : kFailure;
     MergeJob job;

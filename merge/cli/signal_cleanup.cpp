@@ -38,13 +38,8 @@ void arm_cleanup(const std::string& path) {
     pending_armed = 1;
     for (std::size_t i = 0; i < kSignalCount; ++i) {
         if (handler_installed[i]) continue;
-        struct sigaction current {};
-        sigaction(kCleanupSignals[i], nullptr, &current);
-        if (current.sa_handler == SIG_IGN) continue;
-        struct sigaction action {};
-        action.sa_handler = remove_pending_and_die;
-        sigemptyset(&action.sa_mask);
-        handler_installed[i] = sigaction(kCleanupSignals[i], &action, &previous_actions[i]) == 0;
+        handler_installed[i] =
+            catch_signal(kCleanupSignals[i], remove_pending_and_die, previous_actions[i]);
     }
 }
 
@@ -58,6 +53,16 @@ void disarm_cleanup() {
 }
 
 }  // namespace
+
+bool catch_signal(int sig, void (*handler)(int), struct sigaction& previous) {
+    struct sigaction current {};
+    sigaction(sig, nullptr, &current);
+    if (current.sa_handler == SIG_IGN) return false;
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    return sigaction(sig, &action, &previous) == 0;
+}
 
 void watch_temporary_output(const std::string& path) {
     if (path.empty())

@@ -4,6 +4,7 @@
 // temporary file is left, for callers that run the command in-process.
 #pragma once
 
+#include <csignal>
 #include <string>
 
 namespace quillet {
@@ -11,5 +12,9 @@ namespace quillet {
 // Arms the removal of `path`, which is about to be created; "" disarms it once the file is gone.
 // What the merge's temporary output watch is given.
 void watch_temporary_output(const std::string& path);
+
+// Sets `handler` for `sig` unless the process ignores the signal (as under nohup), keeping the
+// disposition found in `previous`. Whether it was set.
+bool catch_signal(int sig, void (*handler)(int), struct sigaction& previous);
 
 }  // namespace quillet
