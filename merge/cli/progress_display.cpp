@@ -77,8 +77,10 @@ void ProgressDisplay::show(std::uint64_t done, std::uint64_t total) {
     const bool due = !drawn_ || now - *drawn_ >= interval;
     if (style_ == ProgressStyle::Bar && (due || last)) {
         // Drawn over the line in place; the end of any longer frame before it erased.
-        const std::string frame = "\r" + bar_frame(done, total, elapsed) + "\x1b[K";
-        std::fputs(frame.c_str(), to_);
+        // Written piece by piece: GCC 12 at -O3 misreads "literal" + std::string.
+        std::fputs("\r", to_);
+        std::fputs(bar_frame(done, total, elapsed).c_str(), to_);
+        std::fputs("\x1b[K", to_);
         std::fflush(to_);
         shown_ = true;
         drawn_ = now;

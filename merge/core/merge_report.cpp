@@ -27,14 +27,14 @@ json lines(const std::vector<std::string>& texts) {
 const char* form_name(const std::string& output) {
     const Result<OutputForm> form = output_form(output);
     if (!form) return nullptr;
-    return *form == OutputForm::Laz ? "laz" : "las";
+    return *form == OutputForm::Copc ? "copc" : *form == OutputForm::Laz ? "laz" : "las";
 }
 
 json schema_of(const OutputSchema& s, const std::optional<std::array<double, 6>>& box) {
     json fields = json::array();
     for (const korvane::ExtraBytesField& f : s.extra_fields) fields.push_back(f.name);
     json out = {
-        {"version", "1." + std::to_string(s.minor)},
+        {"version", say("1.%u", unsigned{s.minor}).text},
         {"point_format", s.format},
         {"record_length", s.record_length},
         {"scale", s.scale},
