@@ -1,5 +1,7 @@
 #include "core/extended_merge.hpp"
 
+#include <unistd.h>
+
 #include <exception>
 #include <new>
 
@@ -13,6 +15,7 @@
 #include "plan/output_layout.hpp"
 #include "plan/output_schema.hpp"
 #include "write/chunk_pipeline.hpp"
+#include "write/copc_writer.hpp"
 #include "write/merged_file_writer.hpp"
 
 namespace quillet {
@@ -67,6 +70,50 @@ void tell_crs(const InputDescription& first, const OutputSchema& schema,
                         "format %u keeps them, not WKT as LAS 1.4 asks\n",
                         first.name.c_str(), unsigned{schema.format})
                         .text);
+}
+
+// The file that stages a cloud optimised output's points as LAS, beside the output; removed
+// when the merge ends, whatever the outcome.
+class StagingFile {
+  public:
+    StagingFile(const std::string& output, korvane::FileSystem& fs)
+        : name_(
+              say("%s.Quillet-%ld-staged.las", output.c_str(), static_cast<long>(::getpid())).text),
+          fs_(fs) {}
+    ~StagingFile() { remove(); }
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+    const std::string& name() const { return name_; }
+    void remove() { fs_.unlink(name_.c_str()); }
+
+  private:
+    std::string name_;
+    korvane::FileSystem& fs_;
+};
+
+// A merge into cloud optimised LAZ, in two passes on one progress scale of twice the points: the
+// merged points staged as LAS on the output's grid and schema, then made an octree and written.
+Problem write_cloud_optimised(MergeJob& job, const OutputLayout& layout, std::uint64_t points,
+                              unsigned threads, const MergeEvents& events,
+                              korvane::FileSystem& fs) {
+    const std::string output = job.outputName;
+    StagingFile staging(output, fs);
+    MergeEvents first = events;
+    first.progress = [&events](std::uint64_t done, std::uint64_t all) {
+        return events.go_on(done, 2 * all);
+    };
+    job.outputName = staging.name();
+    Problem p = write_merged_file(job, layout, threads, first, fs);
+    job.outputName = output;
+    if (p) return p;
+    // Read back whole, and removed at once: a signal then finds at most the output's temporary
+    // file to remove, which the writer arms.
+    if (events.temporary) events.temporary(staging.name());
+    const Result<StagedPoints> staged = read_staged_points(staging.name(), fs);
+    staging.remove();
+    if (events.temporary) events.temporary("");
+    if (!staged) return staged.problem();
+    return write_copc(*staged, output, OctreeRules{}, threads, {points, 2 * points}, events, fs);
 }
 
 // The inputs described, with their point counts.
@@ -135,9 +182,22 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (plan->inputs[i].coding != Coding::Copy)
             events.inform(plan_line(on_grid[i], *plan, i) + "\n");
+    if (*form == OutputForm::Copc)
+        events.inform(say("Cloud optimised LAZ: the points staged as LAS beside the output "
+                          "(%llu bytes), then an octree of %d cells a side per node and at most "
+                          "%u points a leaf, each node one chunk\n",
+                          static_cast<unsigned long long>(total->points * schema->record_length),
+                          kCopcCells, OctreeRules{}.leaf_points)
+                          .text);
     if (request.dry_run) return std::uint64_t{0};
 
     const unsigned threads = request.threads != 0 ? request.threads : default_thread_count();
+    if (*form == OutputForm::Copc) {
+        if (Problem p = write_cloud_optimised(job, extended_layout(inputs, *plan), total->points,
+                                              threads, events, fs))
+            return *p;
+        return total->points;
+    }
     if (Problem p = write_merged_file(job, extended_layout(inputs, *plan), threads, events, fs))
         return *p;
     return total->points;

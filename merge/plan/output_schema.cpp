@@ -23,6 +23,7 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 Result<OutputForm> output_form(const std::string& name) {
     // The library's own rule for an extension; its message only when neither form matches.
     using korvane::ExtensionProblem;
+    if (name.size() > 9 && name.ends_with(".copc.laz")) return OutputForm::Copc;
     if (korvane::extension_problem(name.c_str(), "las") == ExtensionProblem::None)
         return OutputForm::Las;
     if (korvane::extension_problem(name.c_str(), "laz") == ExtensionProblem::None)
@@ -112,6 +113,12 @@ Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, Out
     std::size_t extra = 0;
     bool described = true;
     for (const InputDescription& d : inputs) described &= d.extra_bytes_described();
+    if (!described && form == OutputForm::Copc && first.format < 6)
+        return refused(
+            say("\n%s holds extra bytes that no Extra Bytes record describes: its "
+                "records cannot be converted to point format 6 or 7 for cloud "
+                "optimised LAZ\n",
+                first.name.c_str()));
     if (!described) {
         // Undescribed extra bytes move only as a whole: the checks let through only inputs of
         // the first file's format, record length and Extra Bytes record beside them.
@@ -119,6 +126,9 @@ Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, Out
         extra = first.extra_bytes();
     } else {
         s.format = least_common_format(inputs);
+        // Cloud optimised LAZ: the least of formats 6-8 that holds the same fields.
+        if (form == OutputForm::Copc && s.format < 6)
+            s.format = korvane::point_format(s.format)->rgb ? 7 : 6;
         // One description for all stays the first file's as it is (even with names that repeat).
         s.extra_fields = first.extra_fields;
         if (!std::all_of(inputs.begin(), inputs.end(), [&](const InputDescription& d) {

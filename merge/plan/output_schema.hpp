@@ -19,10 +19,11 @@
 
 namespace quillet {
 
-enum class OutputForm { Las, Laz };
+// LAS, LAZ, or cloud optimised LAZ (COPC: its points staged as LAS, then made an octree).
+enum class OutputForm { Las, Laz, Copc };
 
-// The form an output name asks for: `*.las` or `*.laz`, lower case. For any other name, the
-// failure that says so: the library's line against .las and one more line.
+// The form an output name asks for: `*.las`, `*.laz` or `*.copc.laz`, lower case. For any other
+// name, the failure that says so: the library's line against .las and one more line.
 Result<OutputForm> output_form(const std::string& name);
 
 struct OutputSchema {
@@ -56,7 +57,8 @@ struct OutputSchema {
 // - the extra bytes fields are the union of the inputs' by name (inputs whose extra bytes are
 //   not all described went through the checks only beside inputs of their format and length);
 // - GPS time is of the one type of every input that has it;
-// - the coordinate system is the first file's, as WKT in formats 6-10 (decide_output_crs).
+// - the coordinate system is the first file's, as WKT in formats 6-10 (decide_output_crs);
+// - cloud optimised LAZ holds formats 6-8 only: 0 and 1 become 6, 2 and 3 become 7, in LAS 1.4.
 // The refusal, naming the files, when two inputs define one extra bytes field differently or
 // hold GPS time of different types.
 Result<OutputSchema> decide_schema(std::span<const InputDescription> inputs, OutputForm form,

@@ -174,4 +174,16 @@ ChildResult run_in_child_impl(void (*body)(void*), void* context) {
     return collect(pid, out, err);
 }
 
+std::string find_program(std::initializer_list<const char*> names) {
+    const char* path = std::getenv("PATH");
+    for (const char* name : names) {
+        std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+        for (std::string dir; std::getline(dirs, dir, ':');) {
+            const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+    }
+    return {};
+}
+
 }  // namespace testing_support

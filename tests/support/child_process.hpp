@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ struct ChildOptions {
 };
 
 ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& options = {});
+
+// The path of the first of `names` that PATH holds as an executable (execve needs a path); ""
+// when none.
+std::string find_program(std::initializer_list<const char*> names);
 
 // Runs the built Quillet with the given arguments. When QUILLET_WRAPPER is set in the
 // environment (for example to "valgrind --error-exitcode=99 --leak-check=full"), its words are

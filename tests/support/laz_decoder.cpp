@@ -24,15 +24,7 @@ constexpr unsigned kTimeoutSeconds = 600;
 
 // execve needs a path: node (or nodejs, its older Debian name) is looked up in PATH.
 std::string find_node() {
-    const char* path = std::getenv("PATH");
-    for (const char* name : {"node", "nodejs"}) {
-        std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-        for (std::string dir; std::getline(dirs, dir, ':');) {
-            const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-    }
-    return {};
+    return find_program({"node", "nodejs"});
 }
 
 std::string first_line(const std::string& text) {

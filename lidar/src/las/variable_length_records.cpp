@@ -42,6 +42,21 @@ std::array<std::byte, kVlrHeaderBytes> build_vlr_header(std::string_view user_id
     return h;
 }
 
+std::array<std::byte, kEvlrHeaderBytes> build_evlr_header(std::string_view user_id,
+                                                          std::uint16_t record_id,
+                                                          std::uint64_t payload_length,
+                                                          std::string_view description) {
+    std::array<std::byte, kEvlrHeaderBytes> h{};
+    std::memcpy(h.data() + record_at::kUserId, user_id.data(),
+                std::min(user_id.size(), record_at::kUserIdBytes));
+    put_le(h, record_at::kRecordId, record_id);
+    put_le(h, record_at::kLength, payload_length);
+    constexpr std::size_t kDescriptionAt = 28, kDescriptionBytes = 32;
+    std::memcpy(h.data() + kDescriptionAt, description.data(),
+                std::min(description.size(), kDescriptionBytes));
+    return h;
+}
+
 bool is_extra_bytes_record(std::string_view user_id, std::uint16_t record_id) {
     return user_id == kSpecUserId && record_id == kExtraBytesRecordId;
 }

@@ -43,6 +43,12 @@ std::array<std::byte, kVlrHeaderBytes> build_vlr_header(std::string_view user_id
                                                         std::uint16_t payload_length,
                                                         std::string_view description);
 
+// The header of an EVLR with these fields.
+std::array<std::byte, kEvlrHeaderBytes> build_evlr_header(std::string_view user_id,
+                                                          std::uint16_t record_id,
+                                                          std::uint64_t payload_length,
+                                                          std::string_view description);
+
 // Records the merge looks for.
 inline constexpr std::string_view kSpecUserId = "LASF_Spec";
 inline constexpr std::uint16_t kExtraBytesRecordId = 4;

@@ -1,0 +1,287 @@
+#include "write/copc_writer.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <set>
+
+#include "full_io.hpp"
+#include "las/byte_order.hpp"
+#include "las/point_formats.hpp"
+#include "las/public_header.hpp"
+#include "las/variable_length_records.hpp"
+#include "laz/chunk_table.hpp"
+#include "laz/chunk_table_coder.hpp"
+#include "laz/copc.hpp"
+#include "laz/laszip_record.hpp"
+#include "read/input_file.hpp"
+#include "write/chunk_pipeline.hpp"
+#include "write/temporary_output.hpp"
+
+namespace quillet {
+namespace {
+
+namespace header = korvane::header;
+namespace laz = korvane::laz;
+using korvane::read_field;
+using korvane::write_field;
+using laz::CopcEntry;
+using laz::VoxelKey;
+
+constexpr int kPageLevels = 3;          // levels below a page's first node that the page holds
+constexpr std::size_t kGpsTimeAt = 22;  // in a record of point format 6-8
+
+}  // namespace
+
+Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSystem& fs) {
+    const korvane::UniqueFd fd = open_input(name, fs);
+    const auto failed = [&name] {
+        return io_error(say("\nCannot read the staged points %s: %s\n", name.c_str(),
+                            std::strerror(errno != 0 ? errno : EIO)));
+    };
+    if (!fd.valid()) return failed();
+    StagedPoints s;
+    const auto read = [&](std::vector<std::byte>& into, std::uint64_t offset,
+                          std::uint64_t length) {
+        into.resize(static_cast<std::size_t>(length));
+        return korvane::read_full(fs, fd.get(), into, static_cast<off_t>(offset)) ==
+               static_cast<ssize_t>(length);
+    };
+    s.head.resize(korvane::standard_header_size(4));
+    if (!read(s.head, 0, s.head.size())) return failed();
+    const std::uint32_t data = read_field(s.head, header::kOffsetToData);
+    s.record_length = read_field(s.head, header::kRecordLength);
+    s.points = read_field(s.head, header::kPointCount);
+    const std::uint64_t evlr_start = read_field(s.head, header::kEvlrStart);
+    const std::uint64_t records_end = data + s.points * s.record_length;
+    struct stat st {};
+    if (fs.fstat(fd.get(), &st) != 0) return failed();
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    // The file is the first pass's, but its fields still size nothing it does not hold.
+    if (data < s.head.size() || records_end < data || records_end > size) {
+        errno = EIO;
+        return failed();
+    }
+    if (!read(s.vlrs, s.head.size(), data - s.head.size()) ||
+        !read(s.records, data, records_end - data))
+        return failed();
+    if (evlr_start != 0 && evlr_start < size && !read(s.evlrs, evlr_start, size - evlr_start))
+        return failed();
+    return s;
+}
+
+namespace {
+
+// Each record's real coordinates, and the box (min x y z, max x y z) of them.
+std::vector<std::array<double, 3>> real_points(const StagedPoints& s, std::array<double, 6>& box) {
+    std::array<double, 3> scale{}, offset{};
+    for (std::size_t a = 0; a < 3; ++a) {
+        scale[a] = read_field(s.head, header::kScale, a);
+        offset[a] = read_field(s.head, header::kOffset, a);
+        box[a] = std::numeric_limits<double>::infinity();
+        box[a + 3] = -std::numeric_limits<double>::infinity();
+    }
+    std::vector<std::array<double, 3>> points(static_cast<std::size_t>(s.points));
+    for (std::size_t i = 0; i < points.size(); ++i)
+        for (std::size_t a = 0; a < 3; ++a) {
+            const auto raw = korvane::get_le<std::int32_t>(s.records, i * s.record_length + 4 * a);
+            const double v = offset[a] + scale[a] * raw;
+            points[i][a] = v;
+            box[a] = std::min(box[a], v);
+            box[a + 3] = std::max(box[a + 3], v);
+        }
+    return points;
+}
+
+// Lays out the hierarchy's pages: each page holds the nodes from its head down to kPageLevels
+// levels below it, then one child page entry for each subtree that goes deeper, whose page
+// follows (depth first).
+class PageWriter {
+  public:
+    explicit PageWriter(std::span<const CopcEntry> nodes) : nodes_(nodes) {
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            index_[nodes[i].key] = i;
+            // The node and its ancestors: the keys under which some node lies.
+            for (VoxelKey k = nodes[i].key; occupied_.insert(k).second && k.depth > 0;)
+                k = {k.depth - 1, k.x >> 1, k.y >> 1, k.z >> 1};
+        }
+    }
+
+    // Lays out the page headed by `head` at file offset `at`, and its child pages after it,
+    // appending their bytes to `out`. The page's own size.
+    std::uint64_t lay_out(const VoxelKey& head, std::uint64_t at, std::vector<std::byte>& out) {
+        std::vector<CopcEntry> entries;
+        std::vector<VoxelKey> deeper;  // heads of child pages
+        collect(head, head.depth, entries, deeper);
+        const std::uint64_t size = (entries.size() + deeper.size()) * laz::kCopcEntryBytes;
+        const std::size_t page_at = out.size();
+        out.resize(out.size() + size);
+        std::uint64_t next = at + size;
+        for (const VoxelKey& k : deeper) {
+            const std::uint64_t child = lay_out(k, next, out);
+            entries.push_back({k, next, static_cast<std::int32_t>(child), -1});
+            next += child;
+        }
+        const std::vector<std::byte> bytes = laz::build_copc_page(entries);
+        std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(page_at));
+        return size;
+    }
+
+  private:
+    void collect(const VoxelKey& k, int head_depth, std::vector<CopcEntry>& entries,
+                 std::vector<VoxelKey>& deeper) const {
+        if (occupied_.count(k) == 0) return;
+        if (k.depth - head_depth > kPageLevels) {
+            deeper.push_back(k);
+            return;
+        }
+        if (const auto it = index_.find(k); it != index_.end())
+            entries.push_back(nodes_[it->second]);
+        for (int o = 0; o < 8; ++o) collect(k.child(o), head_depth, entries, deeper);
+    }
+
+    std::span<const CopcEntry> nodes_;
+    std::map<VoxelKey, std::size_t> index_;
+    std::set<VoxelKey> occupied_;
+};
+
+}  // namespace
+
+CopcHierarchy copc_hierarchy(std::span<const CopcEntry> nodes, std::uint64_t at) {
+    CopcHierarchy h;
+    if (nodes.empty()) return h;
+    PageWriter pages(nodes);
+    h.root_size = pages.lay_out(VoxelKey{}, at, h.bytes);
+    return h;
+}
+
+Problem write_copc(const StagedPoints& s, const std::string& output, const OctreeRules& rules,
+                   unsigned threads, ProgressSpan progress, const MergeEvents& events,
+                   korvane::FileSystem& fs) {
+    const std::uint8_t format = read_field(s.head, header::kFormat) & korvane::kFormatBits;
+    const auto extra =
+        static_cast<std::uint16_t>(s.record_length - korvane::base_record_length(format));
+
+    std::array<double, 6> box{};
+    const std::vector<std::array<double, 3>> points = real_points(s, box);
+    double min_half = 0;
+    for (std::size_t a = 0; a < 3; ++a)
+        min_half = std::max(min_half, read_field(s.head, header::kScale, a));
+    const OctreeCube cube = octree_cube(box, min_half);
+    const std::vector<OctreeNode> nodes = build_octree(points, cube, rules);
+
+    // Every node one layered chunk, coded on every core, taken back in key order.
+    const laz::LaszipRecord laszip =
+        laz::standard_laszip_record(format, extra, laz::kVariableChunkSize);
+    std::vector<std::vector<std::byte>> chunks(nodes.size());
+    {
+        ChunkPipeline pipeline(threads);
+        std::size_t given = 0, taken = 0;
+        const auto take = [&] {
+            ChunkResult r = pipeline.take();
+            chunks[taken++] = std::move(r.bytes);
+        };
+        for (const OctreeNode& node : nodes) {
+            ChunkWork work;
+            work.kind = ChunkWork::Kind::Encode;
+            work.record = &laszip;
+            work.bytes.reserve(node.points.size() * s.record_length);
+            for (const std::uint32_t p : node.points) {
+                const auto from = s.records.begin() +
+                                  static_cast<std::ptrdiff_t>(std::size_t{p} * s.record_length);
+                work.bytes.insert(work.bytes.end(), from, from + s.record_length);
+            }
+            if (pipeline.full()) take();
+            pipeline.give(std::move(work));
+            ++given;
+        }
+        while (taken < given) take();
+    }
+
+    // The layout: header, info VLR, LASzip VLR, the staged VLRs, the chunk table's offset, the
+    // chunks, the chunk table, the hierarchy EVLR, the staged EVLRs.
+    const std::vector<std::byte> laszip_payload = laz::build_laszip_record(laszip);
+    const std::uint64_t vlrs_at = s.head.size();
+    const std::uint64_t data = vlrs_at + korvane::kVlrHeaderBytes * 2 + laz::kCopcInfoBytes +
+                               laszip_payload.size() + s.vlrs.size();
+    std::uint64_t at = data + laz::kTableOffsetBytes;
+    std::vector<CopcEntry> entries;
+    std::vector<korvane::LazChunk> table;
+    double gps_min = std::numeric_limits<double>::infinity(), gps_max = -gps_min;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const auto count = static_cast<std::uint32_t>(nodes[i].points.size());
+        entries.push_back({nodes[i].key, at, static_cast<std::int32_t>(chunks[i].size()),
+                           static_cast<std::int32_t>(count)});
+        table.push_back({count, static_cast<std::uint32_t>(chunks[i].size())});
+        at += chunks[i].size();
+        for (const std::uint32_t p : nodes[i].points) {
+            const auto t =
+                korvane::get_le<double>(s.records, std::size_t{p} * s.record_length + kGpsTimeAt);
+            gps_min = std::min(gps_min, t);
+            gps_max = std::max(gps_max, t);
+        }
+    }
+    if (nodes.empty()) gps_min = gps_max = 0;
+    const std::uint64_t table_at = at;
+    const std::vector<std::byte> coded_table = laz::build_chunk_table(table, true);
+    const std::uint64_t evlr_at = table_at + coded_table.size();
+    const CopcHierarchy hierarchy = copc_hierarchy(entries, evlr_at + korvane::kEvlrHeaderBytes);
+
+    std::vector<std::byte> head = s.head;
+    write_field(head, header::kFormat, static_cast<std::uint8_t>(format | 0x80));
+    write_field(head, header::kOffsetToData, static_cast<std::uint32_t>(data));
+    write_field(head, header::kVlrCount, read_field(s.head, header::kVlrCount) + 2);
+    write_field(head, header::kEvlrStart, evlr_at);
+    write_field(head, header::kEvlrCount, read_field(s.head, header::kEvlrCount) + 1);
+
+    laz::CopcInfo info;
+    info.centre = cube.centre;
+    info.half_size = cube.half_size;
+    info.spacing = cube.spacing();
+    info.root_page_offset = evlr_at + korvane::kEvlrHeaderBytes;
+    info.root_page_size = hierarchy.root_size;
+    info.gps_time_min = gps_min;
+    info.gps_time_max = gps_max;
+    const auto info_bytes = laz::build_copc_info(info);
+
+    // Written in file order under a temporary name.
+    std::optional<TemporaryOutput> out = TemporaryOutput::create(output, fs, events.temporary);
+    if (!out) return io_error(say("\nCannot open binary file %s for writing\n", output.c_str()));
+    std::uint64_t written = 0;
+    const auto write = [&](std::span<const std::byte> bytes) {
+        const bool ok = korvane::write_full(fs, out->fd(), bytes, static_cast<off_t>(written));
+        written += bytes.size();
+        return ok;
+    };
+    const auto vlr = [&](std::string_view user, std::uint16_t id, std::span<const std::byte> p,
+                         std::string_view description) {
+        const auto h =
+            korvane::build_vlr_header(user, id, static_cast<std::uint16_t>(p.size()), description);
+        return write(h) && write(p);
+    };
+    std::array<std::byte, laz::kTableOffsetBytes> table_offset{};
+    korvane::put_le(table_offset, 0, table_at);
+    bool ok = write(head) &&
+              vlr(korvane::kCopcUserId, laz::kCopcInfoRecordId, info_bytes, "COPC info") &&
+              vlr(laz::kLaszipUserId, laz::kLaszipRecordId, laszip_payload, "Quillet") &&
+              write(s.vlrs) && write(table_offset);
+    std::uint64_t done = 0;
+    for (std::size_t i = 0; ok && i < chunks.size(); ++i) {
+        ok = write(chunks[i]);
+        done += nodes[i].points.size();
+        if (ok && !events.go_on(progress.first + done, progress.total))
+            return cancelled(say("\nThe merge was cancelled; %s not written\n", output.c_str()));
+    }
+    auto evlr_head = korvane::build_evlr_header(korvane::kCopcUserId, laz::kCopcHierarchyRecordId,
+                                                hierarchy.bytes.size(), "COPC hierarchy");
+    ok = ok && write(coded_table) && write(evlr_head) && write(hierarchy.bytes) && write(s.evlrs);
+    if (!ok || !out->commit())
+        return io_error(say("\nCannot write %s: %s\n", output.c_str(), std::strerror(errno)));
+    return std::nullopt;
+}
+
+}  // namespace quillet
