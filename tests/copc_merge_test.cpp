@@ -186,4 +186,58 @@ TEST_F(CopcMerge, SameBytesWhateverTheThreads) {
         << "a staged file is left";
 }
 
+// Where the points are staged: --temp-dir, else $TMPDIR, else beside the output; a staging
+// directory that cannot take the file fails the merge with nothing left behind.
+TEST_F(CopcMerge, StagingDirectory) {
+    lassynth::write_bytes(dir_ / "a.las", tile(2, 1, 2000, 8));
+    std::filesystem::create_directory(dir_ / "stage");
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+        int status;
+        std::string message;  // a piece of standard output
+    };
+    const Row rows[] = {
+        {"--temp-dir, before $TMPDIR",
+         {"--temp-dir", "stage"},
+         {"TMPDIR=gone"},
+         0,
+         "staged as LAS in stage ("},
+        {"$TMPDIR", {}, {"TMPDIR=stage"}, 0, "staged as LAS in stage ("},
+        {"beside the output", {}, {"TMPDIR"}, 0, "staged as LAS beside the output ("},
+        {"a --temp-dir that is missing",
+         {"--temp-dir", "gone"},
+         {"TMPDIR"},
+         255,
+         "Cannot open binary file gone/m.copc.laz.Quillet-"},
+        {"a $TMPDIR that is missing", {}, {"TMPDIR=gone"}, 255, "gone/m.copc.laz.Quillet-"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(dir_ / "m.copc.laz");
+        std::vector<std::string> args = {"-o", "m.copc.laz", "a.las"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        testing_support::ChildOptions options;
+        options.extra_env = row.env;
+        const testing_support::ChildResult plan = testing_support::run_quillet_in(
+            dir_,
+            [&] {
+                auto a = args;
+                a.push_back("--dry-run");
+                return a;
+            }(),
+            options);
+        const testing_support::ChildResult r = testing_support::run_quillet_in(dir_, args, options);
+        EXPECT_EQ(r.exit_status, row.status) << r.out;
+        EXPECT_NE((plan.out + r.out).find(row.message), std::string::npos) << plan.out << r.out;
+        EXPECT_EQ(std::filesystem::exists(dir_ / "m.copc.laz"), row.status == 0);
+        EXPECT_TRUE(std::filesystem::is_empty(dir_ / "stage")) << "a staged file is left";
+        const std::vector<std::string> left =
+            row.status == 0 ? std::vector<std::string>{"a.las", "m.copc.laz", "stage"}
+                            : std::vector<std::string>{"a.las", "stage"};
+        EXPECT_EQ(testing_support::list_dir(dir_.path()), left);
+    }
+}
+
 }  // namespace

@@ -314,7 +314,8 @@ KORVANE_API korvane_status korvane_merge_add_input(korvane_merge* m, const char*
 /* Sets the output: written as LAS when it ends in .las, as LAZ when it ends in .laz. */
 KORVANE_API korvane_status korvane_merge_set_output(korvane_merge* m, const char* path);
 /* Sets an option: "threads" ("1" to "64"; by default all cores), "rescale", "fixed-chunks",
- * "dry-run" ("0" or "1"). */
+ * "dry-run" ("0" or "1"), "temp-dir" (where a .copc.laz output stages its points; "" for
+ * $TMPDIR, else beside the output). */
 KORVANE_API korvane_status korvane_merge_set_option(korvane_merge* m, const char* name,
                                                     const char* value);
 KORVANE_API void korvane_merge_set_progress(korvane_merge* m, korvane_progress_fn fn, void* user);

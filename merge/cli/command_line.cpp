@@ -64,6 +64,12 @@ constexpr Option kOptions[] = {
          return true;
      },
      "check the inputs and print the plan, writing nothing", "", true},
+    {"--temp-dir", "",
+     [](CommandLine& c, std::string_view value) {
+         c.temp_dir = value;
+         return !value.empty();
+     },
+     "stage a .copc.laz output's points in DIR (default: $TMPDIR, else beside it)", "DIR", true},
     {"--progress", "",
      [](CommandLine& c, std::string_view) {
          c.progress = true;

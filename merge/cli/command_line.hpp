@@ -30,6 +30,7 @@ struct CommandLine {
     bool fixed_chunks = false;  // --fixed-chunks: every LAZ input decoded, every chunk encoded
     bool rescale = false;       // --rescale: inputs off the output's grid rounded onto it
     bool dry_run = false;       // --dry-run: the checks and the plan, nothing written
+    std::string temp_dir;       // --temp-dir DIR: where a COPC output stages its points
 
     // The -o form (-o OUTPUT, --output OUTPUT, --output=OUTPUT): `outputName` and these.
     bool output_form = false;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -72,14 +73,13 @@ void tell_crs(const InputDescription& first, const OutputSchema& schema,
                         .text);
 }
 
-// The file that stages a cloud optimised output's points as LAS, beside the output; removed
-// when the merge ends, whatever the outcome.
+// The file that stages a cloud optimised output's points as LAS; removed when the merge ends,
+// whatever the outcome.
 class StagingFile {
   public:
-    StagingFile(const std::string& output, korvane::FileSystem& fs)
-        : name_(
-              say("%s.Quillet-%ld-staged.las", output.c_str(), static_cast<long>(::getpid())).text),
-          fs_(fs) {}
+    // In `dir` when it is not empty, else beside the output.
+    StagingFile(const std::string& output, const std::string& dir, korvane::FileSystem& fs)
+        : name_(staging_name(output, dir)), fs_(fs) {}
     ~StagingFile() { remove(); }
     StagingFile(const StagingFile&) = delete;
     StagingFile& operator=(const StagingFile&) = delete;
@@ -87,6 +87,18 @@ class StagingFile {
     void remove() { fs_.unlink(name_.c_str()); }
 
   private:
+    static std::string staging_name(const std::string& output, const std::string& dir) {
+        std::string name = output;
+        if (!dir.empty()) {
+            const std::size_t slash = output.find_last_of('/');
+            name = dir;
+            if (!name.ends_with('/')) name += '/';
+            name += slash == std::string::npos ? output : output.substr(slash + 1);
+        }
+        name += say(".Quillet-%ld-staged.las", static_cast<long>(::getpid())).text;
+        return name;
+    }
+
     std::string name_;
     korvane::FileSystem& fs_;
 };
@@ -94,10 +106,10 @@ class StagingFile {
 // A merge into cloud optimised LAZ, in two passes on one progress scale of twice the points: the
 // merged points staged as LAS on the output's grid and schema, then made an octree and written.
 Problem write_cloud_optimised(MergeJob& job, const OutputLayout& layout, std::uint64_t points,
-                              unsigned threads, const MergeEvents& events,
-                              korvane::FileSystem& fs) {
+                              const std::string& temp_dir, unsigned threads,
+                              const MergeEvents& events, korvane::FileSystem& fs) {
     const std::string output = job.outputName;
-    StagingFile staging(output, fs);
+    StagingFile staging(output, temp_dir, fs);
     MergeEvents first = events;
     first.progress = [&events](std::uint64_t done, std::uint64_t all) {
         return events.go_on(done, 2 * all);
@@ -114,6 +126,14 @@ Problem write_cloud_optimised(MergeJob& job, const OutputLayout& layout, std::ui
     if (events.temporary) events.temporary("");
     if (!staged) return staged.problem();
     return write_copc(*staged, output, OctreeRules{}, threads, {points, 2 * points}, events, fs);
+}
+
+// Where a cloud optimised output's points are staged: --temp-dir, else $TMPDIR, else "" (beside
+// the output).
+std::string staging_dir(const MergeRequest& request) {
+    if (!request.temp_dir.empty()) return request.temp_dir;
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir != nullptr ? tmpdir : "";
 }
 
 // The inputs described, with their point counts.
@@ -183,9 +203,11 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
         if (plan->inputs[i].coding != Coding::Copy)
             events.inform(plan_line(on_grid[i], *plan, i) + "\n");
     if (*form == OutputForm::Copc)
-        events.inform(say("Cloud optimised LAZ: the points staged as LAS beside the output "
-                          "(%llu bytes), then an octree of %d cells a side per node and at most "
+        events.inform(say("Cloud optimised LAZ: the points staged as LAS %s%s (%llu bytes), "
+                          "then an octree of %d cells a side per node and at most "
                           "%u points a leaf, each node one chunk\n",
+                          staging_dir(request).empty() ? "beside the output" : "in ",
+                          staging_dir(request).c_str(),
                           static_cast<unsigned long long>(total->points * schema->record_length),
                           kCopcCells, OctreeRules{}.leaf_points)
                           .text);
@@ -194,7 +216,7 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     const unsigned threads = request.threads != 0 ? request.threads : default_thread_count();
     if (*form == OutputForm::Copc) {
         if (Problem p = write_cloud_optimised(job, extended_layout(inputs, *plan), total->points,
-                                              threads, events, fs))
+                                              staging_dir(request), threads, events, fs))
             return *p;
         return total->points;
     }

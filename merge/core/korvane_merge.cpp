@@ -106,6 +106,10 @@ korvane_status korvane_merge_set_option(korvane_merge* m, const char* name, cons
             m->request.threads = *n;
             return settle(m, KORVANE_OK);
         }
+        if (option == "temp-dir") {
+            m->request.temp_dir = text;
+            return settle(m, KORVANE_OK);
+        }
         bool* flag = option == "rescale"        ? &m->request.rescale
                      : option == "fixed-chunks" ? &m->request.fixed_chunks
                      : option == "dry-run"      ? &m->request.dry_run

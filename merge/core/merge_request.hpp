@@ -17,6 +17,9 @@ struct MergeRequest {
     bool rescale = false;       // inputs off the output's grid rounded onto it
     bool fixed_chunks = false;  // every LAZ input decoded, every chunk encoded anew
     bool dry_run = false;       // the checks and the plan, nothing written
+    // Where a cloud optimised output stages its points: this directory, else $TMPDIR when set,
+    // else beside the output.
+    std::string temp_dir;
 };
 
 }  // namespace quillet

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -68,9 +69,16 @@ ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& 
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The inherited environment, less the variables that extra_env names; then extra_env's
+    // entries with a value (an entry without '=' only removes its variable).
+    const auto name_of = [](std::string_view e) { return e.substr(0, e.find('=')); };
     std::vector<std::string> env_storage;
-    for (char** e = environ; *e != nullptr; ++e) env_storage.emplace_back(*e);
-    for (const std::string& e : options.extra_env) env_storage.push_back(e);
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::none_of(options.extra_env.begin(), options.extra_env.end(),
+                         [&](const std::string& x) { return name_of(x) == name_of(*e); }))
+            env_storage.emplace_back(*e);
+    for (const std::string& e : options.extra_env)
+        if (e.find('=') != std::string::npos) env_storage.push_back(e);
     std::vector<char*> env;
     for (std::string& e : env_storage) env.push_back(e.data());
     env.push_back(nullptr);

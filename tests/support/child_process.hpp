@@ -22,7 +22,8 @@ struct ChildResult {
 struct ChildOptions {
     std::string working_dir;                // empty: the test's own
     std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE in bytes
-    std::vector<std::string> extra_env;     // NAME=value entries added to the environment
+    // NAME=value entries set in the environment (replacing inherited ones); NAME alone unsets
+    std::vector<std::string> extra_env;
     unsigned timeout_seconds = 0;           // SIGALRM ends the child after this long; 0: never
     std::optional<std::string> stdin_text;  // fed through a pipe (up to 64 KiB); else inherited
 };
