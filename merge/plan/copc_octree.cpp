@@ -9,25 +9,6 @@ namespace {
 constexpr int kCellBits = 7;  // 2^7 = kCopcCells
 static_assert(1 << kCellBits == kCopcCells);
 
-using Cell = std::array<std::uint32_t, 3>;
-
-// Each point's cell at the finest resolution, 2^(max depth + 7) a side: a node at depth d holds
-// the points whose cell >> (max depth + 7 - d) is its x, y, z, and samples them by
-// (cell >> (max depth - d)) & 127. Points on the cube's far faces go in its last cells.
-std::vector<Cell> finest_cells(std::span<const std::array<double, 3>> points,
-                               const OctreeCube& cube, int max_depth) {
-    const double cells = std::ldexp(1.0, max_depth + kCellBits);
-    const double last = cells - 1;
-    std::vector<Cell> out(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i)
-        for (std::size_t a = 0; a < 3; ++a) {
-            const double from_min = points[i][a] - (cube.centre[a] - cube.half_size);
-            const double at = std::floor(from_min / (2 * cube.half_size) * cells);
-            out[i][a] = static_cast<std::uint32_t>(std::clamp(at, 0.0, last));
-        }
-    return out;
-}
-
 }  // namespace
 
 OctreeCube octree_cube(const std::array<double, 6>& box, double min_half_size) {
@@ -41,14 +22,23 @@ OctreeCube octree_cube(const std::array<double, 6>& box, double min_half_size) {
     return cube;
 }
 
-std::vector<OctreeNode> build_octree(std::span<const std::array<double, 3>> points,
-                                     const OctreeCube& cube, const OctreeRules& rules) {
-    const std::vector<Cell> cells = finest_cells(points, cube, rules.max_depth);
+OctreeCell octree_cell(const std::array<double, 3>& point, const OctreeCube& cube, int max_depth) {
+    const double cells = std::ldexp(1.0, max_depth + kCellBits);
+    OctreeCell c{};
+    for (std::size_t a = 0; a < 3; ++a) {
+        const double from_min = point[a] - (cube.centre[a] - cube.half_size);
+        const double at = std::floor(from_min / (2 * cube.half_size) * cells);
+        c[a] = static_cast<std::uint32_t>(std::clamp(at, 0.0, cells - 1));
+    }
+    return c;
+}
+
+std::vector<OctreeNode> build_octree(std::span<const OctreeCell> cells, const OctreeRules& rules) {
     std::vector<OctreeNode> done;
+    if (cells.empty()) return done;
     std::vector<OctreeNode> pending(1);
-    pending[0].points.resize(points.size());
-    for (std::uint32_t i = 0; i < points.size(); ++i) pending[0].points[i] = i;
-    if (points.empty()) return done;
+    pending[0].points.resize(cells.size());
+    for (std::uint32_t i = 0; i < cells.size(); ++i) pending[0].points[i] = i;
 
     // Which sampling cells of the node at hand are taken; reset cell by cell after each node.
     std::vector<bool> taken(std::size_t{1} << (3 * kCellBits));
@@ -67,7 +57,7 @@ std::vector<OctreeNode> build_octree(std::span<const std::array<double, 3>> poin
         for (int o = 0; o < 8; ++o) children[static_cast<std::size_t>(o)].key = node.key.child(o);
         std::vector<std::uint32_t> kept;
         for (const std::uint32_t p : node.points) {
-            const Cell& c = cells[p];
+            const OctreeCell& c = cells[p];
             std::uint32_t code = 0;
             for (std::size_t a = 0; a < 3; ++a)
                 code |= ((c[a] >> sample_shift) & (kCopcCells - 1)) << (kCellBits * a);

@@ -39,9 +39,14 @@ struct OctreeNode {
     std::vector<std::uint32_t> points;  // indices into the points, in input order
 };
 
-// The non-empty nodes of the octree of `points` (real x, y, z) in `cube`, in key order (depth,
-// then x, y, z). Every point is in exactly one node.
-std::vector<OctreeNode> build_octree(std::span<const std::array<double, 3>> points,
-                                     const OctreeCube& cube, const OctreeRules& rules);
+// A point's cell at the finest resolution, 2^(max depth + 7) a side over the cube: all that the
+// octree needs of it (12 bytes, not its record). Points on the cube's far faces go in its last
+// cells.
+using OctreeCell = std::array<std::uint32_t, 3>;
+OctreeCell octree_cell(const std::array<double, 3>& point, const OctreeCube& cube, int max_depth);
+
+// The non-empty nodes of the octree of the points in `cells` (built with the same max depth), in
+// key order (depth, then x, y, z). Every point is in exactly one node.
+std::vector<OctreeNode> build_octree(std::span<const OctreeCell> cells, const OctreeRules& rules);
 
 }  // namespace quillet

@@ -76,25 +76,43 @@ Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSy
 
 namespace {
 
-// Each record's real coordinates, and the box (min x y z, max x y z) of them.
-std::vector<std::array<double, 3>> real_points(const StagedPoints& s, std::array<double, 6>& box) {
+// A record's real coordinates.
+std::array<double, 3> real_point(const StagedPoints& s, std::size_t i,
+                                 const std::array<double, 3>& scale,
+                                 const std::array<double, 3>& offset) {
+    std::array<double, 3> p{};
+    for (std::size_t a = 0; a < 3; ++a)
+        p[a] = offset[a] +
+               scale[a] * korvane::get_le<std::int32_t>(s.records, i * s.record_length + 4 * a);
+    return p;
+}
+
+// The octree's cells of the staged points, and the cube they were placed in.
+std::vector<OctreeCell> octree_cells(const StagedPoints& s, const OctreeRules& rules,
+                                     OctreeCube& cube) {
     std::array<double, 3> scale{}, offset{};
+    std::array<double, 6> box{};
+    double min_half = 0;
     for (std::size_t a = 0; a < 3; ++a) {
         scale[a] = read_field(s.head, header::kScale, a);
         offset[a] = read_field(s.head, header::kOffset, a);
         box[a] = std::numeric_limits<double>::infinity();
         box[a + 3] = -std::numeric_limits<double>::infinity();
+        min_half = std::max(min_half, scale[a]);
     }
-    std::vector<std::array<double, 3>> points(static_cast<std::size_t>(s.points));
-    for (std::size_t i = 0; i < points.size(); ++i)
+    const auto count = static_cast<std::size_t>(s.points);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::array<double, 3> p = real_point(s, i, scale, offset);
         for (std::size_t a = 0; a < 3; ++a) {
-            const auto raw = korvane::get_le<std::int32_t>(s.records, i * s.record_length + 4 * a);
-            const double v = offset[a] + scale[a] * raw;
-            points[i][a] = v;
-            box[a] = std::min(box[a], v);
-            box[a + 3] = std::max(box[a + 3], v);
+            box[a] = std::min(box[a], p[a]);
+            box[a + 3] = std::max(box[a + 3], p[a]);
         }
-    return points;
+    }
+    cube = octree_cube(box, min_half);
+    std::vector<OctreeCell> cells(count);
+    for (std::size_t i = 0; i < count; ++i)
+        cells[i] = octree_cell(real_point(s, i, scale, offset), cube, rules.max_depth);
+    return cells;
 }
 
 // Lays out the hierarchy's pages: each page holds the nodes from its head down to kPageLevels
@@ -165,25 +183,51 @@ Problem write_copc(const StagedPoints& s, const std::string& output, const Octre
     const std::uint8_t format = read_field(s.head, header::kFormat) & korvane::kFormatBits;
     const auto extra =
         static_cast<std::uint16_t>(s.record_length - korvane::base_record_length(format));
+    OctreeCube cube;
+    const std::vector<OctreeNode> nodes = build_octree(octree_cells(s, rules, cube), rules);
 
-    std::array<double, 6> box{};
-    const std::vector<std::array<double, 3>> points = real_points(s, box);
-    double min_half = 0;
-    for (std::size_t a = 0; a < 3; ++a)
-        min_half = std::max(min_half, read_field(s.head, header::kScale, a));
-    const OctreeCube cube = octree_cube(box, min_half);
-    const std::vector<OctreeNode> nodes = build_octree(points, cube, rules);
-
-    // Every node one layered chunk, coded on every core, taken back in key order.
+    // The layout: header, info VLR, LASzip VLR, the staged VLRs, the chunk table's offset, the
+    // chunks, the chunk table, the hierarchy EVLR, the staged EVLRs. The chunks are written as
+    // they are coded; what comes before them once their sizes are known.
     const laz::LaszipRecord laszip =
         laz::standard_laszip_record(format, extra, laz::kVariableChunkSize);
-    std::vector<std::vector<std::byte>> chunks(nodes.size());
+    const std::vector<std::byte> laszip_payload = laz::build_laszip_record(laszip);
+    const std::uint64_t data = s.head.size() + korvane::kVlrHeaderBytes * 2 + laz::kCopcInfoBytes +
+                               laszip_payload.size() + s.vlrs.size();
+
+    std::optional<TemporaryOutput> out = TemporaryOutput::create(output, fs, events.temporary);
+    if (!out) return io_error(say("\nCannot open binary file %s for writing\n", output.c_str()));
+    const auto write_failed = [&output] {
+        return io_error(say("\nCannot write %s: %s\n", output.c_str(), std::strerror(errno)));
+    };
+    std::uint64_t at = data + laz::kTableOffsetBytes;
+    const auto write = [&](std::span<const std::byte> bytes) {
+        const bool ok = korvane::write_full(fs, out->fd(), bytes, static_cast<off_t>(at));
+        at += bytes.size();
+        return ok;
+    };
+
+    // Every node one layered chunk, coded on every core, written in key order.
+    std::vector<CopcEntry> entries;
+    std::vector<korvane::LazChunk> table;
+    double gps_min = std::numeric_limits<double>::infinity(), gps_max = -gps_min;
+    std::uint64_t done = 0;
     {
         ChunkPipeline pipeline(threads);
-        std::size_t given = 0, taken = 0;
-        const auto take = [&] {
-            ChunkResult r = pipeline.take();
-            chunks[taken++] = std::move(r.bytes);
+        std::size_t taken = 0;
+        const auto take = [&]() -> Problem {
+            const ChunkResult r = pipeline.take();
+            const OctreeNode& node = nodes[taken++];
+            const auto count = static_cast<std::uint32_t>(node.points.size());
+            entries.push_back({node.key, at, static_cast<std::int32_t>(r.bytes.size()),
+                               static_cast<std::int32_t>(count)});
+            table.push_back({count, static_cast<std::uint32_t>(r.bytes.size())});
+            if (!write(r.bytes)) return write_failed();
+            done += count;
+            if (!events.go_on(progress.first + done, progress.total))
+                return cancelled(
+                    say("\nThe merge was cancelled; %s not written\n", output.c_str()));
+            return std::nullopt;
         };
         for (const OctreeNode& node : nodes) {
             ChunkWork work;
@@ -191,45 +235,31 @@ Problem write_copc(const StagedPoints& s, const std::string& output, const Octre
             work.record = &laszip;
             work.bytes.reserve(node.points.size() * s.record_length);
             for (const std::uint32_t p : node.points) {
-                const auto from = s.records.begin() +
-                                  static_cast<std::ptrdiff_t>(std::size_t{p} * s.record_length);
-                work.bytes.insert(work.bytes.end(), from, from + s.record_length);
+                const std::size_t from = std::size_t{p} * s.record_length;
+                const auto record = std::span(s.records).subspan(from, s.record_length);
+                work.bytes.insert(work.bytes.end(), record.begin(), record.end());
+                const auto t = korvane::get_le<double>(record, kGpsTimeAt);
+                gps_min = std::min(gps_min, t);
+                gps_max = std::max(gps_max, t);
             }
-            if (pipeline.full()) take();
+            if (pipeline.full())
+                if (Problem p = take()) return p;
             pipeline.give(std::move(work));
-            ++given;
         }
-        while (taken < given) take();
-    }
-
-    // The layout: header, info VLR, LASzip VLR, the staged VLRs, the chunk table's offset, the
-    // chunks, the chunk table, the hierarchy EVLR, the staged EVLRs.
-    const std::vector<std::byte> laszip_payload = laz::build_laszip_record(laszip);
-    const std::uint64_t vlrs_at = s.head.size();
-    const std::uint64_t data = vlrs_at + korvane::kVlrHeaderBytes * 2 + laz::kCopcInfoBytes +
-                               laszip_payload.size() + s.vlrs.size();
-    std::uint64_t at = data + laz::kTableOffsetBytes;
-    std::vector<CopcEntry> entries;
-    std::vector<korvane::LazChunk> table;
-    double gps_min = std::numeric_limits<double>::infinity(), gps_max = -gps_min;
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const auto count = static_cast<std::uint32_t>(nodes[i].points.size());
-        entries.push_back({nodes[i].key, at, static_cast<std::int32_t>(chunks[i].size()),
-                           static_cast<std::int32_t>(count)});
-        table.push_back({count, static_cast<std::uint32_t>(chunks[i].size())});
-        at += chunks[i].size();
-        for (const std::uint32_t p : nodes[i].points) {
-            const auto t =
-                korvane::get_le<double>(s.records, std::size_t{p} * s.record_length + kGpsTimeAt);
-            gps_min = std::min(gps_min, t);
-            gps_max = std::max(gps_max, t);
-        }
+        while (taken < nodes.size())
+            if (Problem p = take()) return p;
     }
     if (nodes.empty()) gps_min = gps_max = 0;
+
     const std::uint64_t table_at = at;
     const std::vector<std::byte> coded_table = laz::build_chunk_table(table, true);
     const std::uint64_t evlr_at = table_at + coded_table.size();
     const CopcHierarchy hierarchy = copc_hierarchy(entries, evlr_at + korvane::kEvlrHeaderBytes);
+    const auto evlr_head =
+        korvane::build_evlr_header(korvane::kCopcUserId, laz::kCopcHierarchyRecordId,
+                                   hierarchy.bytes.size(), "COPC hierarchy");
+    if (!write(coded_table) || !write(evlr_head) || !write(hierarchy.bytes) || !write(s.evlrs))
+        return write_failed();
 
     std::vector<std::byte> head = s.head;
     write_field(head, header::kFormat, static_cast<std::uint8_t>(format | 0x80));
@@ -237,7 +267,6 @@ Problem write_copc(const StagedPoints& s, const std::string& output, const Octre
     write_field(head, header::kVlrCount, read_field(s.head, header::kVlrCount) + 2);
     write_field(head, header::kEvlrStart, evlr_at);
     write_field(head, header::kEvlrCount, read_field(s.head, header::kEvlrCount) + 1);
-
     laz::CopcInfo info;
     info.centre = cube.centre;
     info.half_size = cube.half_size;
@@ -247,40 +276,21 @@ Problem write_copc(const StagedPoints& s, const std::string& output, const Octre
     info.gps_time_min = gps_min;
     info.gps_time_max = gps_max;
     const auto info_bytes = laz::build_copc_info(info);
+    std::array<std::byte, laz::kTableOffsetBytes> table_offset{};
+    korvane::put_le(table_offset, 0, table_at);
 
-    // Written in file order under a temporary name.
-    std::optional<TemporaryOutput> out = TemporaryOutput::create(output, fs, events.temporary);
-    if (!out) return io_error(say("\nCannot open binary file %s for writing\n", output.c_str()));
-    std::uint64_t written = 0;
-    const auto write = [&](std::span<const std::byte> bytes) {
-        const bool ok = korvane::write_full(fs, out->fd(), bytes, static_cast<off_t>(written));
-        written += bytes.size();
-        return ok;
-    };
+    at = 0;
     const auto vlr = [&](std::string_view user, std::uint16_t id, std::span<const std::byte> p,
                          std::string_view description) {
         const auto h =
             korvane::build_vlr_header(user, id, static_cast<std::uint16_t>(p.size()), description);
         return write(h) && write(p);
     };
-    std::array<std::byte, laz::kTableOffsetBytes> table_offset{};
-    korvane::put_le(table_offset, 0, table_at);
-    bool ok = write(head) &&
-              vlr(korvane::kCopcUserId, laz::kCopcInfoRecordId, info_bytes, "COPC info") &&
-              vlr(laz::kLaszipUserId, laz::kLaszipRecordId, laszip_payload, "Quillet") &&
-              write(s.vlrs) && write(table_offset);
-    std::uint64_t done = 0;
-    for (std::size_t i = 0; ok && i < chunks.size(); ++i) {
-        ok = write(chunks[i]);
-        done += nodes[i].points.size();
-        if (ok && !events.go_on(progress.first + done, progress.total))
-            return cancelled(say("\nThe merge was cancelled; %s not written\n", output.c_str()));
-    }
-    auto evlr_head = korvane::build_evlr_header(korvane::kCopcUserId, laz::kCopcHierarchyRecordId,
-                                                hierarchy.bytes.size(), "COPC hierarchy");
-    ok = ok && write(coded_table) && write(evlr_head) && write(hierarchy.bytes) && write(s.evlrs);
-    if (!ok || !out->commit())
-        return io_error(say("\nCannot write %s: %s\n", output.c_str(), std::strerror(errno)));
+    if (!write(head) ||
+        !vlr(korvane::kCopcUserId, laz::kCopcInfoRecordId, info_bytes, "COPC info") ||
+        !vlr(laz::kLaszipUserId, laz::kLaszipRecordId, laszip_payload, "Quillet") ||
+        !write(s.vlrs) || !write(table_offset) || !out->commit())
+        return write_failed();
     return std::nullopt;
 }
 
