@@ -28,24 +28,27 @@ test: build
 	@$(LAZPERF)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE large
 
-# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer, but for the tests
+# labelled slow (minutes there, for nothing the others do not check).
 test-sanitize:
 	@$(ENSURE_DEPS) test
 	@$(LAZPERF)
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON $(WERROR) $(CMAKE_ARGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE large
+	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS) -LE 'large|slow'
 
 # The tests of what runs on several threads (the chunk pipeline, the LAZ merges that decode and
 # encode on it, the merges of tiles on other grids, interrupts of a parallel merge, the C
-# interface's two merges at once) under
-# ThreadSanitizer.
-TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine|MergeApi
+# interface's two merges at once, the cloud optimised output's nodes coded on every core, the -o
+# form's progress) under ThreadSanitizer; only their programs are built.
+TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine|MergeApi|CopcMerge|OutputForm
+TSAN_TARGETS ?= chunk_pipeline_test laz_coding_merge_test grid_merge_test interrupt_test \
+	laz_merge_test command_line_test merge_api_test copc_merge_test output_form_test
 test-tsan:
 	@$(ENSURE_DEPS) test
 	@$(LAZPERF)
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_SANITIZE_THREAD=ON $(WERROR) $(CMAKE_ARGS)
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -LE large -R '$(TSAN_TESTS)'
 
 # Only what the demo runs (Quillet, the tile generator, the header viewer), without the tests,

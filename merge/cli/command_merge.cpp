@@ -130,7 +130,7 @@ std::string closing_line(const CommandLine& c, const char* report, std::size_t f
 
 int run_output_form(const CommandLine& command, std::FILE* out, std::FILE* err, std::FILE* in) {
     const auto start = std::chrono::steady_clock::now();
-    const Printer printer{command, out};
+    Printer printer{command, out};
     const Result<std::vector<std::string>> files = resolve_inputs(command.inputs, in);
     if (!files) return printer.refusal(files.problem(), start);
 
@@ -148,7 +148,7 @@ int run_output_form(const CommandLine& command, std::FILE* out, std::FILE* err, 
         [](int level, const char* text, void* user) {
             static_cast<const Printer*>(user)->message(level, text);
         },
-        const_cast<Printer*>(&printer));
+        &printer);
     ProgressDisplay display(
         err, style_of(command, err), [start] { return seconds_since(start); }, terminal_width(err));
     korvane_merge_set_progress(
