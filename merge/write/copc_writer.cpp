@@ -101,6 +101,11 @@ std::vector<OctreeCell> octree_cells(const StagedPoints& s, const OctreeRules& r
         min_half = std::max(min_half, scale[a]);
     }
     const auto count = static_cast<std::size_t>(s.points);
+    if (count == 0)  // no points: the header's box (zeros, as merged headers state it)
+        for (std::size_t a = 0; a < 3; ++a) {
+            box[a] = read_field(s.head, header::kBox, 2 * a + 1);
+            box[a + 3] = read_field(s.head, header::kBox, 2 * a);
+        }
     for (std::size_t i = 0; i < count; ++i) {
         const std::array<double, 3> p = real_point(s, i, scale, offset);
         for (std::size_t a = 0; a < 3; ++a) {
@@ -171,7 +176,13 @@ class PageWriter {
 
 CopcHierarchy copc_hierarchy(std::span<const CopcEntry> nodes, std::uint64_t at) {
     CopcHierarchy h;
-    if (nodes.empty()) return h;
+    if (nodes.empty()) {
+        // A file without points still has a root: an empty node (no chunk).
+        const CopcEntry root{};
+        h.bytes = laz::build_copc_page(std::span(&root, 1));
+        h.root_size = h.bytes.size();
+        return h;
+    }
     PageWriter pages(nodes);
     h.root_size = pages.lay_out(VoxelKey{}, at, h.bytes);
     return h;
