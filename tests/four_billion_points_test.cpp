@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <span>
 
 #include "byte_fields.hpp"
@@ -70,6 +71,15 @@ TEST_F(FourBillionPoints, MergedByTheHeaderUpgrade) {
     std::string error;
     const auto decoded = testing_support::decode_laz_chunks(0, 20, ends, error);
     ASSERT_TRUE(decoded) << error;
+    // A cloud optimised output of that many points is refused before anything is written.
+    const testing_support::ChildResult copc =
+        testing_support::run_quillet_in(dir_, {"-o", "m.copc.laz", "a.laz", "b.laz"});
+    EXPECT_EQ(copc.exit_status, 255);
+    EXPECT_NE(copc.out.find("\nA cloud optimised output of more than 4,294,967,295 points is not "
+                            "written yet: these inputs hold 4400000000\n"),
+              std::string::npos)
+        << copc.out;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "m.copc.laz"));
     Bytes twice = one.points;
     twice.insert(twice.end(), one.points.begin(), one.points.end());
     EXPECT_EQ(*decoded, twice);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <new>
 
 #include "core/merge_job.hpp"
@@ -191,6 +192,12 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     summarise_plan(inputs, *plan, summary);
     const Result<Total> total = check_extended_total(inputs, *plan);
     if (!total) return total.problem();
+    // The octree numbers its points in 32 bits, and holds them all in memory.
+    if (*form == OutputForm::Copc && total->points > std::numeric_limits<std::uint32_t>::max())
+        return refused(
+            say("\nA cloud optimised output of more than 4,294,967,295 points is not "
+                "written yet: these inputs hold %llu\n",
+                static_cast<unsigned long long>(total->points)));
 
     events.account(total->line.text);
     events.account(
