@@ -111,6 +111,16 @@ TEST_F(CopcMerge, EveryPointOnceInItsNode) {
          8},
         {"one point", {{"a.las", [] { return tile(2, 1, 1, 4); }}}, 6},
         {"no points: a root without a chunk", {{"a.las", [] { return tile(2, 1, 0, 4); }}}, 6},
+        {"a LAS 1.4 header with bytes of its own",
+         {{"a.las",
+           [] {
+               std::vector<lassynth::Point> points = lassynth::random_points(500, 6);
+               lassynth::LasFile f = lassynth::make_las_extended(4, 6, points, 0, false);
+               f.extension.resize(f.extension.size() + 8, std::byte{'x'});
+               f.lay_out();
+               return f.bytes();
+           }}},
+         6},
         {"a flat tile", {{"a.las", flat}}, 6},
         {"150,000 points at one place, past the leaf size", {{"a.las", one_place(150000)}}, 6},
         {"a dense tile: many levels", {{"a.las", [] { return tile(2, 1, 200000, 5, 3000); }}}, 6},
@@ -134,6 +144,11 @@ TEST_F(CopcMerge, EveryPointOnceInItsNode) {
         const auto copc = testing_support::read_copc(dir_ / "m.copc.laz", true, error);
         ASSERT_TRUE(copc) << error;
         EXPECT_EQ(copc->point_format, row.format);
+        // The info VLR right after a header of LAS 1.4's 375 bytes.
+        const Bytes out = lassynth::read_bytes(dir_ / "m.copc.laz");
+        EXPECT_EQ(get<std::uint16_t>(out, 94), 375);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()) + 377, 4), "copc");
+        EXPECT_EQ(get<std::uint16_t>(out, 375 + 18), 1) << "the info VLR's record id";
         EXPECT_EQ(copc->point_count, expected.size());
         const auto& c = copc->cube;
         EXPECT_GT(c[3] - c[0], 0) << "the cube has no size";

@@ -53,6 +53,9 @@ Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSy
     };
     s.head.resize(korvane::standard_header_size(4));
     if (!read(s.head, 0, s.head.size())) return failed();
+    // A header block longer than LAS 1.4's (a first file's own extra bytes) is left behind: the
+    // info VLR must follow the 375 bytes.
+    const std::uint16_t header_size = read_field(s.head, header::kHeaderSize);
     const std::uint32_t data = read_field(s.head, header::kOffsetToData);
     s.record_length = read_field(s.head, header::kRecordLength);
     s.points = read_field(s.head, header::kPointCount);
@@ -62,11 +65,12 @@ Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSy
     if (fs.fstat(fd.get(), &st) != 0) return failed();
     const auto size = static_cast<std::uint64_t>(st.st_size);
     // The file is the first pass's, but its fields still size nothing it does not hold.
-    if (data < s.head.size() || records_end < data || records_end > size) {
+    if (header_size < s.head.size() || data < header_size || records_end < data ||
+        records_end > size) {
         errno = EIO;
         return failed();
     }
-    if (!read(s.vlrs, s.head.size(), data - s.head.size()) ||
+    if (!read(s.vlrs, header_size, data - header_size) ||
         !read(s.records, data, records_end - data))
         return failed();
     if (evlr_start != 0 && evlr_start < size && !read(s.evlrs, evlr_start, size - evlr_start))
@@ -273,6 +277,7 @@ Problem write_copc(const StagedPoints& s, const std::string& output, const Octre
         return write_failed();
 
     std::vector<std::byte> head = s.head;
+    write_field(head, header::kHeaderSize, static_cast<std::uint16_t>(head.size()));
     write_field(head, header::kFormat, static_cast<std::uint8_t>(format | 0x80));
     write_field(head, header::kOffsetToData, static_cast<std::uint32_t>(data));
     write_field(head, header::kVlrCount, read_field(s.head, header::kVlrCount) + 2);
