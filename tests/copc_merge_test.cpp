@@ -104,6 +104,7 @@ TEST_F(CopcMerge, EveryPointOnceInItsNode) {
          {{"a.laz", sample("lone-star-split-1.laz")}, {"b.laz", sample("lone-star-split-2.laz")}},
          6},
         {"LAS of format 3", {{"a.las", sample("thin-1.las")}, {"b.las", sample("thin-2.las")}}, 7},
+        {"a COPC input, read as points", {{"a.laz", sample("1.2-with-color.copc.laz")}}, 7},
         {"formats 6, 7 and 8 with extra bytes",
          {{"a.las", [] { return tile(4, 6, 4000, 1, 100000, 3); }},
           {"b.las", [] { return tile(4, 8, 3000, 2, 100000, 3); }},
