@@ -19,12 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool is_point_cloud_name(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string end = name.substr(name.size() - 4);
-    std::transform(end.begin(), end.end(), end.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return end == ".las" || end == ".laz";
+bool is_point_cloud_name(std::string_view name) {
+    return has_extension(name, ".las") || has_extension(name, ".laz");
 }
 
 // A file's whole text, or nothing with errno set.

@@ -31,12 +31,13 @@ std::string parser_message(const json::parse_error& e) {
 
 }  // namespace
 
-bool is_virtual_point_cloud(std::string_view name) {
-    if (name.size() < 4) return false;
-    std::string end(name.substr(name.size() - 4));
-    std::transform(end.begin(), end.end(), end.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return end == ".vpc";
+bool has_extension(std::string_view name, std::string_view extension) {
+    if (name.size() < extension.size()) return false;
+    const std::string_view end = name.substr(name.size() - extension.size());
+    return std::equal(end.begin(), end.end(), extension.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 Result<std::vector<std::string>> virtual_point_cloud_files(const std::string& name,

@@ -10,8 +10,13 @@
 
 namespace quillet {
 
+// Whether `name` ends in `extension` (".vpc"), in any case.
+bool has_extension(std::string_view name, std::string_view extension);
+
 // Whether a name is that of a virtual point cloud: it ends in ".vpc", in any case.
-bool is_virtual_point_cloud(std::string_view name);
+inline bool is_virtual_point_cloud(std::string_view name) {
+    return has_extension(name, ".vpc");
+}
 
 // The files of the virtual point cloud `name` whose text is `text`, in its features' order: each
 // href relative to the directory of `name` unless it is absolute. The refusal when the text is

@@ -27,18 +27,30 @@ RecordHeader parse_evlr_header(std::span<const std::byte, kEvlrHeaderBytes> byte
             get_le<std::uint64_t>(bytes, record_at::kLength)};
 }
 
+namespace {
+
+// The fields a VLR and an EVLR header share, written into `h`: the user id, the record id, the
+// payload length (u16 or u64) and the description, which starts after the length.
+template <typename Length>
+void fill_record_header(std::span<std::byte> h, std::string_view user_id, std::uint16_t record_id,
+                        Length payload_length, std::string_view description) {
+    std::memcpy(h.data() + record_at::kUserId, user_id.data(),
+                std::min(user_id.size(), record_at::kUserIdBytes));
+    put_le(h, record_at::kRecordId, record_id);
+    put_le(h, record_at::kLength, payload_length);
+    constexpr std::size_t kDescriptionBytes = 32;
+    std::memcpy(h.data() + record_at::kLength + sizeof(Length), description.data(),
+                std::min(description.size(), kDescriptionBytes));
+}
+
+}  // namespace
+
 std::array<std::byte, kVlrHeaderBytes> build_vlr_header(std::string_view user_id,
                                                         std::uint16_t record_id,
                                                         std::uint16_t payload_length,
                                                         std::string_view description) {
     std::array<std::byte, kVlrHeaderBytes> h{};
-    std::memcpy(h.data() + record_at::kUserId, user_id.data(),
-                std::min(user_id.size(), record_at::kUserIdBytes));
-    put_le(h, record_at::kRecordId, record_id);
-    put_le(h, record_at::kLength, payload_length);
-    constexpr std::size_t kDescriptionAt = 22, kDescriptionBytes = 32;
-    std::memcpy(h.data() + kDescriptionAt, description.data(),
-                std::min(description.size(), kDescriptionBytes));
+    fill_record_header(h, user_id, record_id, payload_length, description);
     return h;
 }
 
@@ -47,13 +59,7 @@ std::array<std::byte, kEvlrHeaderBytes> build_evlr_header(std::string_view user_
                                                           std::uint64_t payload_length,
                                                           std::string_view description) {
     std::array<std::byte, kEvlrHeaderBytes> h{};
-    std::memcpy(h.data() + record_at::kUserId, user_id.data(),
-                std::min(user_id.size(), record_at::kUserIdBytes));
-    put_le(h, record_at::kRecordId, record_id);
-    put_le(h, record_at::kLength, payload_length);
-    constexpr std::size_t kDescriptionAt = 28, kDescriptionBytes = 32;
-    std::memcpy(h.data() + kDescriptionAt, description.data(),
-                std::min(description.size(), kDescriptionBytes));
+    fill_record_header(h, user_id, record_id, payload_length, description);
     return h;
 }
 
