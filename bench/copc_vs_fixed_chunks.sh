@@ -50,7 +50,7 @@ done
 points=$("$quillet" -o out.copc.laz a.laz b.laz --dry-run --json |
     sed -n 's/.*"points":\([0-9]*\),"box".*/\1/p')
 staged=$("$quillet" -o out.copc.laz a.laz b.laz --dry-run |
-    sed -n 's/.*staged as LAS beside the output (\([0-9]*\) bytes).*/\1/p')
+    sed -n 's/.*staged as LAS beside the output (\([0-9]*\) bytes.*/\1/p')
 c=$(median <copc.times)
 f=$(median <fixed.times)
 echo

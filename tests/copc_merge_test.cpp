@@ -11,8 +11,7 @@
 #include <functional>
 
 #include "byte_fields.hpp"
-#include "copc_reader.hpp"
-#include "laz_merge_fixture.hpp"
+#include "copc_merge_fixture.hpp"
 #include "point_records.hpp"
 
 namespace {
@@ -69,15 +68,7 @@ Bytes tile(std::uint8_t minor, std::uint8_t format, std::size_t count, std::uint
     return f.bytes();
 }
 
-class CopcMerge : public testing_support::LazMergeFixture {
-  protected:
-    void SetUp() override {
-        LazMergeFixture::SetUp();
-        if (IsSkipped()) return;
-        if (const std::string why = testing_support::copc_reader_unavailable(); !why.empty())
-            GTEST_SKIP() << "no independent COPC reader: " << why;
-    }
-};
+class CopcMerge : public testing_support::CopcMergeFixture {};
 
 TEST_F(CopcMerge, EveryPointOnceInItsNode) {
     struct Row {
@@ -125,6 +116,9 @@ TEST_F(CopcMerge, EveryPointOnceInItsNode) {
         {"a flat tile", {{"a.las", flat}}, 6},
         {"150,000 points at one place, past the leaf size", {{"a.las", one_place(150000)}}, 6},
         {"a dense tile: many levels", {{"a.las", [] { return tile(2, 1, 200000, 5, 3000); }}}, 6},
+        {"a tile split through temporary files on its way to the octree",
+         {{"a.las", [] { return tile(2, 1, 300000, 11, 3000); }}},
+         6},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -184,18 +178,22 @@ TEST_F(CopcMerge, EveryPointOnceInItsNode) {
     }
 }
 
-TEST_F(CopcMerge, SameBytesWhateverTheThreads) {
+TEST_F(CopcMerge, SameBytesWhateverTheThreadsAndMemory) {
     lassynth::write_bytes(dir_ / "a.las", tile(2, 3, 150000, 7, 2000));
     std::vector<Bytes> outputs;
     for (const char* threads : {"1", "2", "5"}) {
         const std::string name = std::string("m") + threads + ".copc.laz";
-        ASSERT_EQ(testing_support::run_quillet_in(dir_, {"-o", name, "a.las", "--threads", threads})
+        ASSERT_EQ(testing_support::run_quillet_in(
+                      dir_, {"-o", name, "a.las", "--threads", threads, "--memory", "64M"})
                       .exit_status,
                   0);
         outputs.push_back(lassynth::read_bytes(dir_ / name));
     }
+    ASSERT_EQ(testing_support::run_quillet_in(dir_, {"-o", "m.copc.laz", "a.las"}).exit_status, 0);
     EXPECT_EQ(outputs[0], outputs[1]);
     EXPECT_EQ(outputs[0], outputs[2]);
+    EXPECT_EQ(outputs[0], lassynth::read_bytes(dir_ / "m.copc.laz")) << "the budget changed them";
+    std::filesystem::remove(dir_ / "m.copc.laz");
     std::string error;
     const auto copc = testing_support::read_copc(dir_ / "m1.copc.laz", false, error);
     ASSERT_TRUE(copc) << error;

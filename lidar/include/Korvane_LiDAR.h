@@ -315,7 +315,8 @@ KORVANE_API korvane_status korvane_merge_add_input(korvane_merge* m, const char*
 KORVANE_API korvane_status korvane_merge_set_output(korvane_merge* m, const char* path);
 /* Sets an option: "threads" ("1" to "64"; by default all cores), "rescale", "fixed-chunks",
  * "dry-run" ("0" or "1"), "temp-dir" (where a .copc.laz output stages its points; "" for
- * $TMPDIR, else beside the output). */
+ * $TMPDIR, else beside the output), "memory" (the bytes a .copc.laz output may hold its points
+ * in: digits with at most one K, M or G suffix, powers of 1024; at least 64M; by default 1G). */
 KORVANE_API korvane_status korvane_merge_set_option(korvane_merge* m, const char* name,
                                                     const char* value);
 KORVANE_API void korvane_merge_set_progress(korvane_merge* m, korvane_progress_fn fn, void* user);

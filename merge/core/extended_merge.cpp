@@ -19,6 +19,7 @@
 #include "write/chunk_pipeline.hpp"
 #include "write/copc_writer.hpp"
 #include "write/merged_file_writer.hpp"
+#include "write/octree_builder.hpp"
 
 namespace quillet {
 namespace {
@@ -104,13 +105,29 @@ class StagingFile {
     korvane::FileSystem& fs_;
 };
 
+// The directory where a cloud optimised output's points are staged: --temp-dir, else $TMPDIR,
+// else "" (beside the output).
+std::string staging_dir(const MergeRequest& request) {
+    if (!request.temp_dir.empty()) return request.temp_dir;
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir != nullptr ? tmpdir : "";
+}
+
+// The directory itself: the output's when the points are staged beside it.
+std::string directory_of_staging(const MergeRequest& request) {
+    if (std::string dir = staging_dir(request); !dir.empty()) return dir;
+    const std::size_t slash = request.output.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : request.output.substr(0, slash);
+}
+
 // A merge into cloud optimised LAZ, in two passes on one progress scale of twice the points: the
 // merged points staged as LAS on the output's grid and schema, then made an octree and written.
 Problem write_cloud_optimised(MergeJob& job, const OutputLayout& layout, std::uint64_t points,
-                              const std::string& temp_dir, unsigned threads,
+                              const MergeRequest& request, unsigned threads,
                               const MergeEvents& events, korvane::FileSystem& fs) {
     const std::string output = job.outputName;
-    StagingFile staging(output, temp_dir, fs);
+    StagingFile staging(output, staging_dir(request), fs);
     MergeEvents first = events;
     first.progress = [&events](std::uint64_t done, std::uint64_t all) {
         return events.go_on(done, 2 * all);
@@ -119,22 +136,59 @@ Problem write_cloud_optimised(MergeJob& job, const OutputLayout& layout, std::ui
     Problem p = write_merged_file(job, layout, threads, first, fs);
     job.outputName = output;
     if (p) return p;
-    // Read back whole, and removed at once: a signal then finds at most the output's temporary
-    // file to remove, which the writer arms.
+    // Opened, then its name removed at once: the file lasts as long as it is open, and a signal
+    // finds at most the output's temporary file to remove, which the writer arms.
     if (events.temporary) events.temporary(staging.name());
-    const Result<StagedPoints> staged = read_staged_points(staging.name(), fs);
+    Result<StagedPoints> staged = open_staged_points(staging.name(), fs);
     staging.remove();
     if (events.temporary) events.temporary("");
     if (!staged) return staged.problem();
-    return write_copc(*staged, output, OctreeRules{}, threads, {points, 2 * points}, events, fs);
+    CopcSettings settings;
+    settings.threads = threads;
+    settings.memory = request.memory;
+    settings.temp_dir = directory_of_staging(request);
+    settings.progress = {points, 2 * points};
+    return write_copc(std::move(*staged), output, settings, events, fs);
 }
 
-// Where a cloud optimised output's points are staged: --temp-dir, else $TMPDIR, else "" (beside
-// the output).
-std::string staging_dir(const MergeRequest& request) {
-    if (!request.temp_dir.empty()) return request.temp_dir;
-    const char* tmpdir = std::getenv("TMPDIR");
-    return tmpdir != nullptr ? tmpdir : "";
+// The union of the boxes that the headers of the inputs with points state (min x y z, max x y
+// z); nothing when no input has points.
+std::optional<std::array<double, 6>> headers_box(std::span<const InputDescription> inputs) {
+    std::optional<LAS12Header> box;
+    for (const InputDescription& d : inputs) {
+        if (d.point_count == 0) continue;
+        if (box)
+            enclose_box(*box, d.base);
+        else
+            box = d.base;
+    }
+    if (!box) return std::nullopt;
+    return std::array<double, 6>{box->MinX, box->MinY, box->MinZ, box->MaxX, box->MaxY, box->MaxZ};
+}
+
+// What the merge says of a cloud optimised output: where its points are staged and the space
+// they take there, the octree's rules and likely depth (from the inputs' header boxes), and the
+// memory it is built in.
+void tell_octree(std::span<const InputDescription> inputs, const OutputSchema& schema,
+                 std::uint64_t points, const MergeRequest& request, const MergeEvents& events) {
+    const OctreeRules rules;
+    const std::optional<std::array<double, 6>> box = headers_box(inputs);
+    double min_half = 0;
+    for (const double scale : schema.scale) min_half = std::max(min_half, scale);
+    int depth = 0;
+    if (box) depth = estimate_octree_depth(*box, points, octree_cube(*box, min_half), rules);
+    const std::uint64_t staged = points * schema.record_length;
+    const bool in_memory = !octree_needs_files(points, schema.record_length, request.memory);
+    const std::string dir = staging_dir(request);
+    events.inform(say("Cloud optimised LAZ: the points staged as LAS %s%s (%llu bytes%s), then "
+                      "an octree of %d cells a side per node and at most %u points a leaf, "
+                      "about %d levels deep, each node one chunk, built in at most %llu bytes "
+                      "of memory\n",
+                      dir.empty() ? "beside the output" : "in ", dir.c_str(),
+                      static_cast<unsigned long long>(staged),
+                      in_memory ? "" : ", and as much again while the octree is built", kCopcCells,
+                      rules.leaf_points, depth + 1, static_cast<unsigned long long>(request.memory))
+                      .text);
 }
 
 // The inputs described, with their point counts.
@@ -149,15 +203,7 @@ void summarise_plan(std::span<const InputDescription> inputs, const CodingPlan& 
     summary.schema = plan.schema;
     for (std::size_t i = 0; i < inputs.size(); ++i)
         summary.inputs[i].action = action_of(plan.inputs[i].coding);
-    std::optional<LAS12Header> box;
-    for (const InputDescription& d : inputs) {
-        if (d.point_count == 0) continue;
-        if (box)
-            enclose_box(*box, d.base);
-        else
-            box = d.base;
-    }
-    if (box) summary.box = {box->MinX, box->MinY, box->MinZ, box->MaxX, box->MaxY, box->MaxZ};
+    if (const std::optional<std::array<double, 6>> box = headers_box(inputs)) summary.box = *box;
 }
 
 Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& events,
@@ -209,21 +255,13 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (plan->inputs[i].coding != Coding::Copy)
             events.inform(plan_line(on_grid[i], *plan, i) + "\n");
-    if (*form == OutputForm::Copc)
-        events.inform(say("Cloud optimised LAZ: the points staged as LAS %s%s (%llu bytes), "
-                          "then an octree of %d cells a side per node and at most "
-                          "%u points a leaf, each node one chunk\n",
-                          staging_dir(request).empty() ? "beside the output" : "in ",
-                          staging_dir(request).c_str(),
-                          static_cast<unsigned long long>(total->points * schema->record_length),
-                          kCopcCells, OctreeRules{}.leaf_points)
-                          .text);
+    if (*form == OutputForm::Copc) tell_octree(inputs, *schema, total->points, request, events);
     if (request.dry_run) return std::uint64_t{0};
 
     const unsigned threads = request.threads != 0 ? request.threads : default_thread_count();
     if (*form == OutputForm::Copc) {
         if (Problem p = write_cloud_optimised(job, extended_layout(inputs, *plan), total->points,
-                                              staging_dir(request), threads, events, fs))
+                                              request, threads, events, fs))
             return *p;
         return total->points;
     }

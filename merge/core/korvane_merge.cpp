@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/extended_merge.hpp"
+#include "core/memory_size.hpp"
 #include "core/merge_report.hpp"
 #include "plan/output_schema.hpp"
 #include "write/chunk_pipeline.hpp"
@@ -104,6 +105,15 @@ korvane_status korvane_merge_set_option(korvane_merge* m, const char* name, cons
                 return invalid(m, say("\n%s\n", refusal.c_str()));
             }
             m->request.threads = *n;
+            return settle(m, KORVANE_OK);
+        }
+        if (option == "memory") {
+            const std::optional<std::uint64_t> n = quillet::memory_size_of(text);
+            if (!n) {
+                const std::string refusal = quillet::memory_size_refusal(text);
+                return invalid(m, say("\n%s\n", refusal.c_str()));
+            }
+            m->request.memory = *n;
             return settle(m, KORVANE_OK);
         }
         if (option == "temp-dir") {

@@ -2,8 +2,11 @@
 // builds it from its arguments and list, the C interface from its calls.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "core/memory_size.hpp"
 
 namespace quillet {
 
@@ -20,6 +23,8 @@ struct MergeRequest {
     // Where a cloud optimised output stages its points: this directory, else $TMPDIR when set,
     // else beside the output.
     std::string temp_dir;
+    // The memory a cloud optimised output may hold its points in, in bytes.
+    std::uint64_t memory = kDefaultMemory;
 };
 
 }  // namespace quillet

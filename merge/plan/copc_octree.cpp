@@ -22,65 +22,93 @@ OctreeCube octree_cube(const std::array<double, 6>& box, double min_half_size) {
     return cube;
 }
 
-OctreeCell octree_cell(const std::array<double, 3>& point, const OctreeCube& cube, int max_depth) {
-    const double cells = std::ldexp(1.0, max_depth + kCellBits);
-    OctreeCell c{};
+CellMapper::CellMapper(const OctreeCube& cube, const std::array<double, 3>& scale,
+                       const std::array<double, 3>& offset, int max_depth)
+    : last_(static_cast<double>((std::uint64_t{1} << (max_depth + kCellBits)) - 1)) {
+    const double cells_per_length = (last_ + 1) / (2 * cube.half_size);
     for (std::size_t a = 0; a < 3; ++a) {
-        const double from_min = point[a] - (cube.centre[a] - cube.half_size);
-        const double at = std::floor(from_min / (2 * cube.half_size) * cells);
-        c[a] = static_cast<std::uint32_t>(std::clamp(at, 0.0, cells - 1));
+        per_unit_[a] = scale[a] * cells_per_length;
+        from_[a] = (offset[a] - (cube.centre[a] - cube.half_size)) * cells_per_length;
     }
-    return c;
 }
 
-std::vector<OctreeNode> build_octree(std::span<const OctreeCell> cells, const OctreeRules& rules) {
-    std::vector<OctreeNode> done;
-    if (cells.empty()) return done;
+NodeSampler::NodeSampler(const korvane::laz::VoxelKey& key, const OctreeRules& rules)
+    : sample_shift_(rules.max_depth - key.depth),
+      child_shift_(rules.max_depth + kCellBits - key.depth - 1),
+      taken_(std::size_t{1} << (3 * kCellBits)) {}
+
+int NodeSampler::place(const OctreeCell& c) {
+    std::size_t code = 0;
+    for (std::size_t a = 0; a < 3; ++a)
+        code |= std::size_t{(c[a] >> sample_shift_) & (kCopcCells - 1)} << (kCellBits * a);
+    if (!taken_[code]) {
+        taken_[code] = true;
+        return kKept;
+    }
+    int octant = 0;
+    for (std::size_t a = 0; a < 3; ++a)
+        octant |= static_cast<int>((c[a] >> child_shift_) & 1u) << a;
+    return octant;
+}
+
+bool build_octree(std::span<const OctreeCell> cells, const OctreeRules& rules,
+                  const korvane::laz::VoxelKey& head,
+                  const std::function<bool(const OctreeNode&)>& found) {
+    if (cells.empty()) return true;
     std::vector<OctreeNode> pending(1);
+    pending[0].key = head;
     pending[0].points.resize(cells.size());
     for (std::uint32_t i = 0; i < cells.size(); ++i) pending[0].points[i] = i;
 
-    // Which sampling cells of the node at hand are taken; reset cell by cell after each node.
-    std::vector<bool> taken(std::size_t{1} << (3 * kCellBits));
-    std::vector<std::uint32_t> touched;
+    // Depth first: the last pending node is split next, its children pushed last octant first.
     while (!pending.empty()) {
         OctreeNode node = std::move(pending.back());
         pending.pop_back();
-        const int d = node.key.depth;
-        if (node.points.size() <= rules.leaf_points || d >= rules.max_depth) {
-            done.push_back(std::move(node));
+        if (is_leaf(node.points.size(), node.key.depth, rules)) {
+            if (!found(node)) return false;
             continue;
         }
-        const int sample_shift = rules.max_depth - d;
-        const int child_shift = rules.max_depth + kCellBits - d - 1;
+        NodeSampler sampler(node.key, rules);
         std::array<OctreeNode, 8> children;
         for (int o = 0; o < 8; ++o) children[static_cast<std::size_t>(o)].key = node.key.child(o);
         std::vector<std::uint32_t> kept;
         for (const std::uint32_t p : node.points) {
-            const OctreeCell& c = cells[p];
-            std::uint32_t code = 0;
-            for (std::size_t a = 0; a < 3; ++a)
-                code |= ((c[a] >> sample_shift) & (kCopcCells - 1)) << (kCellBits * a);
-            if (!taken[code]) {
-                taken[code] = true;
-                touched.push_back(code);
+            const int octant = sampler.place(cells[p]);
+            if (octant == NodeSampler::kKept)
                 kept.push_back(p);
-                continue;
-            }
-            std::size_t octant = 0;
-            for (std::size_t a = 0; a < 3; ++a) octant |= ((c[a] >> child_shift) & 1u) << a;
-            children[octant].points.push_back(p);
+            else
+                children[static_cast<std::size_t>(octant)].points.push_back(p);
         }
-        for (const std::uint32_t code : touched) taken[code] = false;
-        touched.clear();
         node.points = std::move(kept);
-        done.push_back(std::move(node));
-        for (OctreeNode& child : children)
-            if (!child.points.empty()) pending.push_back(std::move(child));
+        if (!found(node)) return false;
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            if (!child->points.empty()) pending.push_back(std::move(*child));
     }
-    std::sort(done.begin(), done.end(),
-              [](const OctreeNode& a, const OctreeNode& b) { return a.key < b.key; });
-    return done;
+    return true;
+}
+
+int estimate_octree_depth(const std::array<double, 6>& box, std::uint64_t points,
+                          const OctreeCube& cube, const OctreeRules& rules) {
+    // The points taken as a surface over the box's two longest sides, as terrain is: the nodes
+    // and sampling cells of each level that the surface crosses.
+    std::array<double, 3> extent{};
+    for (std::size_t a = 0; a < 3; ++a) extent[a] = box[a + 3] - box[a];
+    std::sort(extent.begin(), extent.end());
+    auto left = static_cast<double>(points);
+    for (int depth = 0; depth < rules.max_depth; ++depth) {
+        const double side = 2 * cube.half_size / std::ldexp(1.0, depth);
+        double nodes = 1, cells = 1;
+        for (std::size_t a = 1; a < 3; ++a) {
+            nodes *= std::max(1.0, std::ceil(extent[a] / side));
+            cells *= std::clamp(std::ceil(std::min(extent[a], side) / side * kCopcCells), 1.0,
+                                double{kCopcCells});
+        }
+        // Leaves end up about half full: a node over the leaf size splits into fuller and
+        // emptier children.
+        if (left <= nodes * rules.leaf_points / 2) return depth;
+        left -= std::min(left, nodes * cells);
+    }
+    return rules.max_depth;
 }
 
 }  // namespace quillet

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <set>
@@ -37,8 +38,8 @@ constexpr std::size_t kGpsTimeAt = 22;  // in a record of point format 6-8
 
 }  // namespace
 
-Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSystem& fs) {
-    const korvane::UniqueFd fd = open_input(name, fs);
+Result<StagedPoints> open_staged_points(const std::string& name, korvane::FileSystem& fs) {
+    korvane::UniqueFd fd = open_input(name, fs);
     const auto failed = [&name] {
         return io_error(say("\nCannot read the staged points %s: %s\n", name.c_str(),
                             std::strerror(errno != 0 ? errno : EIO)));
@@ -58,71 +59,25 @@ Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSy
     const std::uint16_t header_size = read_field(s.head, header::kHeaderSize);
     const std::uint32_t data = read_field(s.head, header::kOffsetToData);
     s.record_length = read_field(s.head, header::kRecordLength);
-    s.points = read_field(s.head, header::kPointCount);
+    const std::uint64_t points = read_field(s.head, header::kPointCount);
     const std::uint64_t evlr_start = read_field(s.head, header::kEvlrStart);
-    const std::uint64_t records_end = data + s.points * s.record_length;
     struct stat st {};
     if (fs.fstat(fd.get(), &st) != 0) return failed();
     const auto size = static_cast<std::uint64_t>(st.st_size);
     // The file is the first pass's, but its fields still size nothing it does not hold.
-    if (header_size < s.head.size() || data < header_size || records_end < data ||
-        records_end > size) {
+    const bool fits = s.record_length != 0 && points <= (size - data) / s.record_length;
+    if (header_size < s.head.size() || data < header_size || data > size || !fits) {
         errno = EIO;
         return failed();
     }
-    if (!read(s.vlrs, header_size, data - header_size) ||
-        !read(s.records, data, records_end - data))
-        return failed();
+    if (!read(s.vlrs, header_size, data - header_size)) return failed();
     if (evlr_start != 0 && evlr_start < size && !read(s.evlrs, evlr_start, size - evlr_start))
         return failed();
+    s.records = {std::move(fd), data, points};
     return s;
 }
 
 namespace {
-
-// A record's real coordinates.
-std::array<double, 3> real_point(const StagedPoints& s, std::size_t i,
-                                 const std::array<double, 3>& scale,
-                                 const std::array<double, 3>& offset) {
-    std::array<double, 3> p{};
-    for (std::size_t a = 0; a < 3; ++a)
-        p[a] = offset[a] +
-               scale[a] * korvane::get_le<std::int32_t>(s.records, i * s.record_length + 4 * a);
-    return p;
-}
-
-// The octree's cells of the staged points, and the cube they were placed in.
-std::vector<OctreeCell> octree_cells(const StagedPoints& s, const OctreeRules& rules,
-                                     OctreeCube& cube) {
-    std::array<double, 3> scale{}, offset{};
-    std::array<double, 6> box{};
-    double min_half = 0;
-    for (std::size_t a = 0; a < 3; ++a) {
-        scale[a] = read_field(s.head, header::kScale, a);
-        offset[a] = read_field(s.head, header::kOffset, a);
-        box[a] = std::numeric_limits<double>::infinity();
-        box[a + 3] = -std::numeric_limits<double>::infinity();
-        min_half = std::max(min_half, scale[a]);
-    }
-    const auto count = static_cast<std::size_t>(s.points);
-    if (count == 0)  // no points: the header's box (zeros, as merged headers state it)
-        for (std::size_t a = 0; a < 3; ++a) {
-            box[a] = read_field(s.head, header::kBox, 2 * a + 1);
-            box[a + 3] = read_field(s.head, header::kBox, 2 * a);
-        }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::array<double, 3> p = real_point(s, i, scale, offset);
-        for (std::size_t a = 0; a < 3; ++a) {
-            box[a] = std::min(box[a], p[a]);
-            box[a + 3] = std::max(box[a + 3], p[a]);
-        }
-    }
-    cube = octree_cube(box, min_half);
-    std::vector<OctreeCell> cells(count);
-    for (std::size_t i = 0; i < count; ++i)
-        cells[i] = octree_cell(real_point(s, i, scale, offset), cube, rules.max_depth);
-    return cells;
-}
 
 // Lays out the hierarchy's pages: each page holds the nodes from its head down to kPageLevels
 // levels below it, then one child page entry for each subtree that goes deeper, whose page
@@ -192,14 +147,43 @@ CopcHierarchy copc_hierarchy(std::span<const CopcEntry> nodes, std::uint64_t at)
     return h;
 }
 
-Problem write_copc(const StagedPoints& s, const std::string& output, const OctreeRules& rules,
-                   unsigned threads, ProgressSpan progress, const MergeEvents& events,
-                   korvane::FileSystem& fs) {
+namespace {
+
+// The staged header's grid and the cube around its points: the header's box (zeros, as merged
+// headers state it) when it has none.
+struct Placed {
+    RecordGrid grid;
+    OctreeCube cube;
+};
+Result<Placed> place_points(StagedPoints& s, const std::string& dir, korvane::FileSystem& fs) {
+    Placed p;
+    p.grid.record_length = s.record_length;
+    double min_half = 0;
+    std::array<double, 6> box{};
+    for (std::size_t a = 0; a < 3; ++a) {
+        p.grid.scale[a] = read_field(s.head, header::kScale, a);
+        p.grid.offset[a] = read_field(s.head, header::kOffset, a);
+        min_half = std::max(min_half, p.grid.scale[a]);
+        box[a] = read_field(s.head, header::kBox, 2 * a + 1);
+        box[a + 3] = read_field(s.head, header::kBox, 2 * a);
+    }
+    const Result<std::optional<std::array<double, 6>>> scanned =
+        scan_box(s.records, p.grid, dir, fs);
+    if (!scanned) return scanned.problem();
+    p.cube = octree_cube(scanned->value_or(box), min_half);
+    return p;
+}
+
+}  // namespace
+
+Problem write_copc(StagedPoints s, const std::string& output, const CopcSettings& settings,
+                   const MergeEvents& events, korvane::FileSystem& fs) {
     const std::uint8_t format = read_field(s.head, header::kFormat) & korvane::kFormatBits;
     const auto extra =
         static_cast<std::uint16_t>(s.record_length - korvane::base_record_length(format));
-    OctreeCube cube;
-    const std::vector<OctreeNode> nodes = build_octree(octree_cells(s, rules, cube), rules);
+    const Result<Placed> placed = place_points(s, settings.temp_dir, fs);
+    if (!placed) return placed.problem();
+    const OctreeCube& cube = placed->cube;
 
     // The layout: header, info VLR, LASzip VLR, the staged VLRs, the chunk table's offset, the
     // chunks, the chunk table, the hierarchy EVLR, the staged EVLRs. The chunks are written as
@@ -222,49 +206,90 @@ Problem write_copc(const StagedPoints& s, const std::string& output, const Octre
         return ok;
     };
 
-    // Every node one layered chunk, coded on every core, written in key order.
+    // Every node one layered chunk, coded on every core, written in the order the nodes come.
+    // The records in flight are held to an eighth of the budget, the subtree in memory to half.
     std::vector<CopcEntry> entries;
     std::vector<korvane::LazChunk> table;
     double gps_min = std::numeric_limits<double>::infinity(), gps_max = -gps_min;
     std::uint64_t done = 0;
+    const std::uint64_t in_flight_limit = settings.memory / 8;
     {
-        ChunkPipeline pipeline(threads);
-        std::size_t taken = 0;
-        const auto take = [&]() -> Problem {
-            const ChunkResult r = pipeline.take();
-            const OctreeNode& node = nodes[taken++];
-            const auto count = static_cast<std::uint32_t>(node.points.size());
-            entries.push_back({node.key, at, static_cast<std::int32_t>(r.bytes.size()),
-                               static_cast<std::int32_t>(count)});
-            table.push_back({count, static_cast<std::uint32_t>(r.bytes.size())});
-            if (!write(r.bytes)) return write_failed();
-            done += count;
-            if (!events.go_on(progress.first + done, progress.total))
-                return cancelled(
-                    say("\nThe merge was cancelled; %s not written\n", output.c_str()));
-            return std::nullopt;
+        ChunkPipeline pipeline(settings.threads);
+        struct Given {
+            VoxelKey key;
+            std::uint32_t count;
+            std::size_t bytes;
         };
-        for (const OctreeNode& node : nodes) {
+        std::deque<Given> given;
+        std::uint64_t in_flight = 0;
+        const auto cancelled_now = [&]() -> Problem {
+            if (events.go_on(settings.progress.first + done, settings.progress.total))
+                return std::nullopt;
+            return cancelled(say("\nThe merge was cancelled; %s not written\n", output.c_str()));
+        };
+        // Buffers that coded work gives back, gathered into again (no fresh pages per node),
+        // as long as they hold no more than the records in flight may.
+        std::vector<std::vector<std::byte>> spare;
+        std::uint64_t spare_bytes = 0;
+        const auto take = [&]() -> Problem {
+            ChunkResult r = pipeline.take();
+            if (spare_bytes + r.spare.capacity() <= in_flight_limit) {
+                spare_bytes += r.spare.capacity();
+                spare.push_back(std::move(r.spare));
+            }
+            const Given g = given.front();
+            given.pop_front();
+            in_flight -= g.bytes;
+            entries.push_back({g.key, at, static_cast<std::int32_t>(r.bytes.size()),
+                               static_cast<std::int32_t>(g.count)});
+            table.push_back({g.count, static_cast<std::uint32_t>(r.bytes.size())});
+            if (!write(r.bytes)) return write_failed();
+            done += g.count;
+            return cancelled_now();
+        };
+        const NodeSink sink = [&](const VoxelKey& key, std::span<const std::byte> records,
+                                  std::span<const std::uint32_t> picks) -> Problem {
+            const std::size_t length = s.record_length;
+            const std::size_t count = picks.empty() ? records.size() / length : picks.size();
+            while (!pipeline.empty() &&
+                   (pipeline.full() || in_flight + count * length > in_flight_limit))
+                if (Problem p = take()) return p;
             ChunkWork work;
             work.kind = ChunkWork::Kind::Encode;
             work.record = &laszip;
-            work.bytes.reserve(node.points.size() * s.record_length);
-            for (const std::uint32_t p : node.points) {
-                const std::size_t from = std::size_t{p} * s.record_length;
-                const auto record = std::span(s.records).subspan(from, s.record_length);
-                work.bytes.insert(work.bytes.end(), record.begin(), record.end());
-                const auto t = korvane::get_le<double>(record, kGpsTimeAt);
+            if (!spare.empty()) {
+                work.bytes = std::move(spare.back());
+                spare.pop_back();
+                spare_bytes -= work.bytes.capacity();
+            }
+            if (picks.empty()) {
+                work.bytes.assign(records.begin(), records.end());
+            } else {
+                work.bytes.resize(count * length);
+                for (std::size_t i = 0; i < count; ++i)
+                    std::memcpy(work.bytes.data() + i * length,
+                                records.data() + std::size_t{picks[i]} * length, length);
+            }
+            for (std::size_t at = kGpsTimeAt; at < work.bytes.size(); at += length) {
+                const auto t = korvane::get_le<double>(work.bytes, at);
                 gps_min = std::min(gps_min, t);
                 gps_max = std::max(gps_max, t);
             }
-            if (pipeline.full())
-                if (Problem p = take()) return p;
+            given.push_back({key, static_cast<std::uint32_t>(count), work.bytes.size()});
+            in_flight += work.bytes.size();
             pipeline.give(std::move(work));
-        }
-        while (taken < nodes.size())
+            return std::nullopt;
+        };
+        const CellMapper cells(cube, placed->grid.scale, placed->grid.offset,
+                               settings.rules.max_depth);
+        const OctreeBuild build{settings.rules, cells, s.record_length,
+                                subtree_memory(settings.memory), settings.temp_dir};
+        if (Problem p = build_octree_nodes(std::move(s.records), build, sink, cancelled_now, fs))
+            return p;
+        while (!pipeline.empty())
             if (Problem p = take()) return p;
     }
-    if (nodes.empty()) gps_min = gps_max = 0;
+    if (entries.empty()) gps_min = gps_max = 0;
 
     const std::uint64_t table_at = at;
     const std::vector<std::byte> coded_table = laz::build_chunk_table(table, true);

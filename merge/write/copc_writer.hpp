@@ -1,9 +1,9 @@
 // The second pass of a merge into cloud optimised LAZ: the merged points, staged as a LAS 1.4 file
-// of point format 6-8 on the output's grid, made into the octree's nodes, each encoded as one
-// layered LAZ chunk on every core, and written with the info VLR first, the LASzip VLR and the
-// staged file's VLRs, the chunks in key order, a variable chunk table, and the hierarchy EVLR
-// before the staged file's EVLRs. The output is written under a temporary name and renamed into
-// place when complete.
+// of point format 6-8 on the output's grid, made into the octree's nodes in bounded memory, each
+// encoded as one layered LAZ chunk on every core, and written with the info VLR first, the LASzip
+// VLR and the staged file's VLRs, the chunks depth first, a variable chunk table, and the
+// hierarchy EVLR before the staged file's EVLRs. The output is written under a temporary name and
+// renamed into place when complete.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include "file_system.hpp"
 #include "laz/copc.hpp"
 #include "plan/copc_octree.hpp"
+#include "write/octree_builder.hpp"
 
 namespace quillet {
 
@@ -26,22 +27,28 @@ struct ProgressSpan {
     std::uint64_t total = 0;
 };
 
-// The staged LAS file as the second pass needs it, all in memory: its header block, its VLRs'
-// bytes, its records and its EVLRs' bytes.
+// The staged LAS file as the second pass needs it: its header block, its VLRs' and EVLRs' bytes
+// in memory, its records in the file.
 struct StagedPoints {
     std::vector<std::byte> head;
     std::vector<std::byte> vlrs;
-    std::vector<std::byte> records;
     std::vector<std::byte> evlrs;
-    std::uint64_t points = 0;
     std::uint16_t record_length = 0;
+    PointFile records;
 };
-Result<StagedPoints> read_staged_points(const std::string& name, korvane::FileSystem& fs);
+Result<StagedPoints> open_staged_points(const std::string& name, korvane::FileSystem& fs);
+
+struct CopcSettings {
+    OctreeRules rules;
+    unsigned threads = 1;
+    std::uint64_t memory = 0;  // the budget for points in memory
+    std::string temp_dir;      // the directory of the octree's temporary files
+    ProgressSpan progress;
+};
 
 // Writes `output` from the staged points; the failure, with nothing left behind.
-Problem write_copc(const StagedPoints& staged, const std::string& output, const OctreeRules& rules,
-                   unsigned threads, ProgressSpan progress, const MergeEvents& events,
-                   korvane::FileSystem& fs);
+Problem write_copc(StagedPoints staged, const std::string& output, const CopcSettings& settings,
+                   const MergeEvents& events, korvane::FileSystem& fs);
 
 // The hierarchy of `nodes` (in key order) whose chunks start at `chunk_offsets`, as pages: each
 // page holds a node and its descendants down to three levels below it, and one child page entry

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,8 +56,10 @@ ChildResult collect(pid_t pid, Pipe& out, Pipe& err) {
         }
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    struct rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
     }
+    result.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

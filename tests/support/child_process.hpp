@@ -17,6 +17,7 @@ struct ChildResult {
     std::string err;       // standard error
     int exit_status = -1;  // as the shell sees it (0..255); -1 when ended by a signal
     int signal = 0;        // the signal that ended it, or 0
+    long max_rss_kib = 0;  // its peak resident memory
 };
 
 struct ChildOptions {

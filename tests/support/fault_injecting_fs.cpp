@@ -1,5 +1,7 @@
 #include "fault_injecting_fs.hpp"
 
+#include <fcntl.h>
+
 namespace testing_support {
 
 const char* call_name(Call call) {
@@ -44,12 +46,29 @@ const FaultInjectingFs::Fault* FaultInjectingFs::due(Call call) {
     return &it->second;
 }
 
+bool FaultInjectingFs::unnamed_fails(Call call, int fd) {
+    const auto it = unnamed_.find(call);
+    if (it == unnamed_.end() || unnamed_fds_.count(fd) == 0) return false;
+    triggered_ = true;
+    errno = it->second;
+    return true;
+}
+
 int FaultInjectingFs::open(const char* path, int flags, mode_t mode) {
     if (const Fault* f = due(Call::Open)) return failure(*f);
-    return FileSystem::open(path, flags, mode);
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+    if (unnamed && unnamed_.count(Call::Open) != 0) {
+        triggered_ = true;
+        errno = unnamed_[Call::Open];
+        return -1;
+    }
+    const int fd = FileSystem::open(path, flags, mode);
+    if (fd >= 0 && unnamed) unnamed_fds_.insert(fd);
+    return fd;
 }
 
 int FaultInjectingFs::close(int fd) {
+    unnamed_fds_.erase(fd);
     if (const Fault* f = due(Call::Close)) {
         FileSystem::close(fd);  // the descriptor is gone either way, as with a real close
         return failure(*f);
@@ -76,6 +95,7 @@ ssize_t FaultInjectingFs::read(int fd, void* buf, std::size_t count) {
 }
 
 ssize_t FaultInjectingFs::pread(int fd, void* buf, std::size_t count, off_t offset) {
+    if (unnamed_fails(Call::Pread, fd)) return -1;
     if (const Fault* f = due(Call::Pread)) {
         if (f->shorten) return FileSystem::pread(fd, buf, count / 2, offset);
         return failure(*f);
@@ -84,6 +104,7 @@ ssize_t FaultInjectingFs::pread(int fd, void* buf, std::size_t count, off_t offs
 }
 
 ssize_t FaultInjectingFs::pwrite(int fd, const void* buf, std::size_t count, off_t offset) {
+    if (unnamed_fails(Call::Pwrite, fd)) return -1;
     if (const Fault* f = due(Call::Pwrite)) {
         if (f->shorten) return FileSystem::pwrite(fd, buf, count / 2, offset);
         return failure(*f);

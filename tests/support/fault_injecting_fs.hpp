@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -36,6 +37,9 @@ class FaultInjectingFs : public korvane::FileSystem {
     void shorten(Call call, int nth) { faults_[{call, nth}] = Fault{0, true}; }
     // Every call of `call` fails with `error`.
     void fail_always(Call call, int error) { always_[call] = error; }
+    // Every call of `call` (Open, Pread or Pwrite) on unnamed files (opened with O_TMPFILE)
+    // fails with `error`.
+    void fail_unnamed(Call call, int error) { unnamed_[call] = error; }
 
     // How often each kind of call was made.
     int count(Call call) const {
@@ -72,6 +76,10 @@ class FaultInjectingFs : public korvane::FileSystem {
 
     std::map<std::pair<Call, int>, Fault> faults_;  // by call and its number
     std::map<Call, int> always_;
+    std::map<Call, int> unnamed_;
+    std::set<int> unnamed_fds_;
+    // Fails the call when it is one on unnamed files that is set to fail.
+    bool unnamed_fails(Call call, int fd);
     std::map<Call, int> counts_;
     bool triggered_ = false;
 };
