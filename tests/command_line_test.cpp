@@ -1,5 +1,7 @@
 // The conventions of Quillet's command line: help, version, unknown options, "--", and the list
 // read from standard input. The classic two-name form is covered by the merge tests.
+#include "cli/command_line.hpp"
+
 #include <gtest/gtest.h>
 
 #include "child_process.hpp"
@@ -92,6 +94,7 @@ TEST(CommandLine, OptionsOfTheExtendedMergeThatAreRefused) {
         {{"--extended", "--threads=", "list.txt", "out.laz"}, bad + "\n"},
         {{"--extended", "--threads", "-3", "list.txt", "out.laz"}, bad + "-3\n"},
         {{"--extended", "list.txt", "out.laz", "--threads"}, "\n--threads needs a value\n"},
+        {{"--memory", "1G", "list.txt", "out.copc.laz"}, "\n--memory needs --extended\n"},
         {{"--extended", "--fixed-chunks", "list.txt", "out.las"},
          "\n--fixed-chunks needs a .laz output\n"},
     };
@@ -103,6 +106,44 @@ TEST(CommandLine, OptionsOfTheExtendedMergeThatAreRefused) {
         EXPECT_EQ(r.out, c.line + kUsage);
     }
     EXPECT_TRUE(testing_support::list_dir(dir.path()).empty());
+}
+
+// --memory SIZE: digits, then at most one K, M or G (powers of 1024, either case); at least 64M.
+TEST(CommandLine, MemorySizes) {
+    constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+    const std::pair<const char*, std::uint64_t> rows[] = {
+        {"64M", 64 * kMiB},
+        {"64m", 64 * kMiB},
+        {"65536K", 64 * kMiB},
+        {"67108864", 64 * kMiB},
+        {"2g", 2048 * kMiB},
+        {"1G", 1024 * kMiB},
+        {"67108863", 0},
+        {"63M", 0},
+        {"1.5G", 0},
+        {"64MB", 0},
+        {"", 0},
+        {"-1", 0},
+        {"G", 0},
+        {"1T", 0},
+        {"17179869184G", 0},
+        {"99999999999999999999", 0},
+    };
+    for (const auto& [text, bytes] : rows) {
+        SCOPED_TRACE(text);
+        const char* words[] = {"Quillet", "-o", "m.copc.laz", "--memory", text, "a.las"};
+        const quillet::CommandLine c = quillet::parse_command_line(words);
+        if (bytes != 0) {
+            EXPECT_EQ(c.action, quillet::CommandLine::Action::Merge);
+            EXPECT_EQ(c.memory, bytes);
+        } else {
+            EXPECT_EQ(c.action, quillet::CommandLine::Action::RefuseOption);
+            EXPECT_EQ(c.refusal,
+                      std::string("The memory must be at least 64M, in bytes or with K, M or G, "
+                                  "not ") +
+                          text);
+        }
+    }
 }
 
 TEST(CommandLine, NamesThatBeginWithADash) {

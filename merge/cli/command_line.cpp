@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/memory_size.hpp"
 #include "write/chunk_pipeline.hpp"
 
 namespace quillet {
@@ -16,6 +17,13 @@ using Action = CommandLine::Action;
 bool set_threads(CommandLine& c, std::string_view value) {
     const std::optional<unsigned> n = thread_count_of(value);
     if (n) c.threads = *n;
+    return n.has_value();
+}
+
+// A size in bytes, or with a K, M or G suffix; at least 64M.
+bool set_memory(CommandLine& c, std::string_view value) {
+    const std::optional<std::uint64_t> n = memory_size_of(value);
+    if (n) c.memory = *n;
     return n.has_value();
 }
 
@@ -70,6 +78,10 @@ constexpr Option kOptions[] = {
          return !value.empty();
      },
      "stage a .copc.laz output's points in DIR (default: $TMPDIR, else beside it)", "DIR", true},
+    {"--memory", "", set_memory,
+     "hold a .copc.laz output's points in at most SIZE bytes of memory, at least 64M; K, M, G "
+     "are powers of 1024 (default: 1G)",
+     "SIZE", true},
     {"--progress", "",
      [](CommandLine& c, std::string_view) {
          c.progress = true;
@@ -169,6 +181,8 @@ std::optional<CommandLine> read_words(std::span<const char* const> words, Comman
             if (!option->apply(c, value)) {
                 if (option->long_name == "--threads")
                     return refused_option(thread_count_refusal(value));
+                if (option->long_name == "--memory")
+                    return refused_option(memory_size_refusal(value));
                 return refused_option(std::string(option->long_name) + " needs a value");
             }
             // Help and version are answered at once, whatever follows them.

@@ -3,6 +3,7 @@
 // INPUT...`, whose options may stand anywhere before "--".
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@ struct CommandLine {
     bool rescale = false;       // --rescale: inputs off the output's grid rounded onto it
     bool dry_run = false;       // --dry-run: the checks and the plan, nothing written
     std::string temp_dir;       // --temp-dir DIR: where a COPC output stages its points
+    std::uint64_t memory = 0;   // --memory SIZE: a COPC output's budget in bytes; 0: the default
 
     // The -o form (-o OUTPUT, --output OUTPUT, --output=OUTPUT): `outputName` and these.
     bool output_form = false;

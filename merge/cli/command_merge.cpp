@@ -107,6 +107,7 @@ std::vector<std::pair<const char*, std::string>> options_of(const CommandLine& c
     if (c.fixed_chunks) options.emplace_back("fixed-chunks", "1");
     if (c.dry_run) options.emplace_back("dry-run", "1");
     if (!c.temp_dir.empty()) options.emplace_back("temp-dir", c.temp_dir);
+    if (c.memory != 0) options.emplace_back("memory", std::to_string(c.memory));
     return options;
 }
 

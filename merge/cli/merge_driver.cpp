@@ -104,6 +104,7 @@ bool merge_extended(const CommandLine& command, std::FILE* out, korvane::FileSys
     request.fixed_chunks = command.fixed_chunks;
     request.dry_run = command.dry_run;
     request.temp_dir = command.temp_dir;
+    if (command.memory != 0) request.memory = command.memory;
     const Result<std::uint64_t> merged = run_extended_merge(request, printing_to(out), fs);
     return merged || printed(merged.problem(), out);
 }

@@ -34,4 +34,7 @@ expect -o "" : a.las B.LAZ tiles
 expect -o m.laz "" : a.las B.LAZ c.vpc list.txt tiles
 expect -o m.laz --input-list "" : a.las B.LAZ c.vpc list.txt notes.md tiles
 expect -o m.laz --threads "" :
+expect --me : --memory
+expect -o m.copc.laz --memory "" :
+expect -o m.copc.laz --temp-dir "" : tiles
 exit $status
