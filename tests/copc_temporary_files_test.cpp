@@ -19,11 +19,12 @@ using testing_support::FaultInjectingFs;
 
 TEST(CopcTemporaryFiles, AStagingDirectoryThatFails) {
     testing_support::ScratchDir dir;
-    // Enough points that the root's subtree is split through temporary files.
+    // Enough points that, under the least budget, the root's subtree is split through temporary
+    // files.
     for (const std::uint32_t seed : {3u, 4u})
         lassynth::write_bytes(
             dir / (seed == 3 ? "a.las" : "b.las"),
-            lassynth::make_las(2, 1, lassynth::random_points(150000, seed, 0, 0, 2000), false)
+            lassynth::make_las(2, 1, lassynth::random_points(80000, seed, 0, 0, 2000), false)
                 .bytes());
     const std::string list = dir.write_text("list.txt", dir / "a.las" + "\n" + dir / "b.las");
     std::filesystem::create_directory(dir / "stage");
@@ -31,8 +32,8 @@ TEST(CopcTemporaryFiles, AStagingDirectoryThatFails) {
     const auto merge = [&](FaultInjectingFs& fs) {
         testing_support::CapturedOutput out;
         const std::string stage = dir / "stage";
-        const char* args[] = {"Quillet",     "--extended", "--temp-dir",
-                              stage.c_str(), list.c_str(), output.c_str()};
+        const char* args[] = {"Quillet",    "--extended",  "--memory",   "64M",
+                              "--temp-dir", stage.c_str(), list.c_str(), output.c_str()};
         const int status = quillet::run(args, out.file(), fs);
         return std::pair(status, out.text());
     };

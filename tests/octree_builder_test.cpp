@@ -1,8 +1,6 @@
 // The octree of a file of records is the same whether its subtrees are built whole in memory or
 // split as their points stream past through temporary files: the same nodes in the same order
 // with the same records, every record in exactly one node, and no temporary file left.
-#include "write/octree_builder.hpp"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +10,7 @@
 
 #include "las_synth.hpp"
 #include "scratch_dir.hpp"
+#include "write/octree_coder.hpp"
 
 namespace {
 
@@ -55,20 +54,16 @@ std::vector<Node> build(const std::string& file, const std::vector<Xyz>& xyz,
     const quillet::OctreeBuild b{rules, quillet::CellMapper(cube, kScale, {}, rules.max_depth),
                                  kLength, subtree_memory, dir};
     std::vector<Node> nodes;
-    const quillet::NodeSink sink = [&](const VoxelKey& key, std::span<const std::byte> records,
-                                       std::span<const std::uint32_t> picks) -> quillet::Problem {
-        Node n{key, {}};
-        if (picks.empty()) n.records.assign(records.begin(), records.end());
-        for (const std::uint32_t p : picks) {
-            const auto r = records.subspan(std::size_t{p} * kLength, kLength);
-            n.records.insert(n.records.end(), r.begin(), r.end());
-        }
-        nodes.push_back(std::move(n));
+    const quillet::PieceSink sink = [&](quillet::OctreePiece piece) -> quillet::Problem {
+        quillet::each_piece_node(piece, b.rules, b.cells, kLength,
+                                 [&](const VoxelKey& key, std::span<const std::byte> records) {
+                                     nodes.push_back({key, Bytes(records.begin(), records.end())});
+                                 });
         return std::nullopt;
     };
     quillet::PointFile points{korvane::UniqueFd(fs, fs.open(file.c_str(), O_RDONLY, 0)), 0,
                               xyz.size()};
-    const quillet::Problem p = quillet::build_octree_nodes(
+    const quillet::Problem p = quillet::build_octree_pieces(
         std::move(points), b, sink, [] { return quillet::Problem{}; }, fs);
     EXPECT_FALSE(p) << p->text;
     return nodes;

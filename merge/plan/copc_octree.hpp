@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "las/byte_order.hpp"
 #include "laz/copc.hpp"
 
 namespace quillet {
@@ -60,6 +61,12 @@ class CellMapper {
                                  : static_cast<std::uint32_t>(at);
         }
         return c;
+    }
+    // The cell of a record of any point format: its X, Y, Z come first.
+    OctreeCell operator()(std::span<const std::byte> record) const {
+        return (*this)({korvane::get_le<std::int32_t>(record, 0),
+                        korvane::get_le<std::int32_t>(record, 4),
+                        korvane::get_le<std::int32_t>(record, 8)});
     }
 
   private:

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "laz/chunk_codec.hpp"
+#include "write/ordered_tasks.hpp"
 
 namespace quillet {
 namespace {
@@ -161,10 +162,6 @@ class ChunkCoders {
     std::vector<std::byte> transformed_;  // Transcode: one chunk's records, transformed
 };
 
-namespace {
-
-// The signals that end a merge: only the thread that writes the output takes them, so that its
-// handler removes the temporary file.
 sigset_t merge_ending_signals() {
     sigset_t set;
     sigemptyset(&set);
@@ -173,8 +170,6 @@ sigset_t merge_ending_signals() {
     sigaddset(&set, SIGHUP);
     return set;
 }
-
-}  // namespace
 
 std::optional<unsigned> thread_count_of(std::string_view text) {
     unsigned n = 0;

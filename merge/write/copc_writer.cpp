@@ -20,7 +20,8 @@
 #include "laz/copc.hpp"
 #include "laz/laszip_record.hpp"
 #include "read/input_file.hpp"
-#include "write/chunk_pipeline.hpp"
+#include "write/octree_coder.hpp"
+#include "write/ordered_tasks.hpp"
 #include "write/temporary_output.hpp"
 
 namespace quillet {
@@ -212,81 +213,56 @@ Problem write_copc(StagedPoints s, const std::string& output, const CopcSettings
     std::vector<korvane::LazChunk> table;
     double gps_min = std::numeric_limits<double>::infinity(), gps_max = -gps_min;
     std::uint64_t done = 0;
-    const std::uint64_t in_flight_limit = settings.memory / 8;
+    // The pieces in flight (their records, and what building a subtree takes beside them) are
+    // held to a quarter of the budget; one is always let through.
+    const std::uint64_t in_flight_limit = settings.memory / 4;
     {
-        ChunkPipeline pipeline(settings.threads);
-        struct Given {
-            VoxelKey key;
-            std::uint32_t count;
-            std::size_t bytes;
-        };
-        std::deque<Given> given;
+        const CellMapper cells(cube, placed->grid.scale, placed->grid.offset,
+                               settings.rules.max_depth);
+        OrderedTasks<CodedPiece> coders(settings.threads);
+        std::deque<std::uint64_t> sizes;  // of the pieces in flight
         std::uint64_t in_flight = 0;
         const auto cancelled_now = [&]() -> Problem {
             if (events.go_on(settings.progress.first + done, settings.progress.total))
                 return std::nullopt;
             return cancelled(say("\nThe merge was cancelled; %s not written\n", output.c_str()));
         };
-        // Buffers that coded work gives back, gathered into again (no fresh pages per node),
-        // as long as they hold no more than the records in flight may.
-        std::vector<std::vector<std::byte>> spare;
-        std::uint64_t spare_bytes = 0;
         const auto take = [&]() -> Problem {
-            ChunkResult r = pipeline.take();
-            if (spare_bytes + r.spare.capacity() <= in_flight_limit) {
-                spare_bytes += r.spare.capacity();
-                spare.push_back(std::move(r.spare));
+            const CodedPiece coded = coders.take();
+            in_flight -= sizes.front();
+            sizes.pop_front();
+            std::size_t from = 0;
+            for (const CodedPiece::Node& n : coded.nodes) {
+                entries.push_back({n.key, at, static_cast<std::int32_t>(n.bytes),
+                                   static_cast<std::int32_t>(n.points)});
+                table.push_back({n.points, n.bytes});
+                if (!write(std::span(coded.chunks).subspan(from, n.bytes))) return write_failed();
+                from += n.bytes;
+                done += n.points;
             }
-            const Given g = given.front();
-            given.pop_front();
-            in_flight -= g.bytes;
-            entries.push_back({g.key, at, static_cast<std::int32_t>(r.bytes.size()),
-                               static_cast<std::int32_t>(g.count)});
-            table.push_back({g.count, static_cast<std::uint32_t>(r.bytes.size())});
-            if (!write(r.bytes)) return write_failed();
-            done += g.count;
+            gps_min = std::min(gps_min, coded.gps_time[0]);
+            gps_max = std::max(gps_max, coded.gps_time[1]);
             return cancelled_now();
         };
-        const NodeSink sink = [&](const VoxelKey& key, std::span<const std::byte> records,
-                                  std::span<const std::uint32_t> picks) -> Problem {
-            const std::size_t length = s.record_length;
-            const std::size_t count = picks.empty() ? records.size() / length : picks.size();
-            while (!pipeline.empty() &&
-                   (pipeline.full() || in_flight + count * length > in_flight_limit))
+        const PieceSink sink = [&](OctreePiece piece) -> Problem {
+            const std::uint64_t points = piece.records.size() / s.record_length;
+            const std::uint64_t size =
+                piece.records.size() + (piece.subtree ? points * kOctreeBytesPerPoint : 0);
+            while (coders.size() != 0 && (coders.size() >= 2 * std::size_t{settings.threads} ||
+                                          in_flight + size > in_flight_limit))
                 if (Problem p = take()) return p;
-            ChunkWork work;
-            work.kind = ChunkWork::Kind::Encode;
-            work.record = &laszip;
-            if (!spare.empty()) {
-                work.bytes = std::move(spare.back());
-                spare.pop_back();
-                spare_bytes -= work.bytes.capacity();
-            }
-            if (picks.empty()) {
-                work.bytes.assign(records.begin(), records.end());
-            } else {
-                work.bytes.resize(count * length);
-                for (std::size_t i = 0; i < count; ++i)
-                    std::memcpy(work.bytes.data() + i * length,
-                                records.data() + std::size_t{picks[i]} * length, length);
-            }
-            for (std::size_t at = kGpsTimeAt; at < work.bytes.size(); at += length) {
-                const auto t = korvane::get_le<double>(work.bytes, at);
-                gps_min = std::min(gps_min, t);
-                gps_max = std::max(gps_max, t);
-            }
-            given.push_back({key, static_cast<std::uint32_t>(count), work.bytes.size()});
-            in_flight += work.bytes.size();
-            pipeline.give(std::move(work));
+            sizes.push_back(size);
+            in_flight += size;
+            coders.give([&rules = settings.rules, &cells, &laszip, piece = std::move(piece)] {
+                return code_piece(piece, rules, cells, laszip, kGpsTimeAt);
+            });
             return std::nullopt;
         };
-        const CellMapper cells(cube, placed->grid.scale, placed->grid.offset,
-                               settings.rules.max_depth);
         const OctreeBuild build{settings.rules, cells, s.record_length,
                                 subtree_memory(settings.memory), settings.temp_dir};
-        if (Problem p = build_octree_nodes(std::move(s.records), build, sink, cancelled_now, fs))
+        if (Problem p = build_octree_pieces(std::move(s.records), build, sink, cancelled_now, fs))
             return p;
-        while (!pipeline.empty())
+        while (coders.size() != 0)
             if (Problem p = take()) return p;
     }
     if (entries.empty()) gps_min = gps_max = 0;

@@ -44,12 +44,15 @@ korvane::UniqueFd unnamed_file(const std::string& dir, korvane::FileSystem& fs) 
     return {};
 }
 
-// The records that go to one child of a node being split, gathered and written to its file.
+// The records that go to one child of a node being split, gathered in `buffer` (the builder's,
+// used again by the next split) and written to its file.
 class ChildFile {
   public:
+    explicit ChildFile(std::vector<std::byte>& buffer) : buffer_(buffer) { buffer_.clear(); }
+
     Problem add(std::span<const std::byte> record, const std::string& dir,
                 korvane::FileSystem& fs) {
-        if (buffer_.empty()) buffer_.reserve(kChildBuffer);
+        buffer_.reserve(kChildBuffer);
         buffer_.insert(buffer_.end(), record.begin(), record.end());
         ++count_;
         return buffer_.size() + record.size() > kChildBuffer ? flush(dir, fs) : std::nullopt;
@@ -66,25 +69,22 @@ class ChildFile {
         return std::nullopt;
     }
 
-    // The child's points; the gathering buffer given back.
-    PointFile take() {
-        buffer_ = {};
-        return {std::move(fd_), 0, count_};
-    }
+    // The child's points, once flushed.
+    PointFile take() { return {std::move(fd_), 0, count_}; }
 
   private:
     korvane::UniqueFd fd_;
-    std::vector<std::byte> buffer_;
+    std::vector<std::byte>& buffer_;
     std::uint64_t written_ = 0;
     std::uint64_t count_ = 0;
 };
 
-// Reads `file`'s records block by block, each block whole records, giving each to `take`.
+// Reads `file`'s records block by block into `block`, each block whole records, giving each to
+// `take`.
 template <typename Take>
 Problem each_block(PointFile& file, std::size_t record_length, const std::string& dir,
-                   korvane::FileSystem& fs, Take&& take) {
+                   korvane::FileSystem& fs, std::vector<std::byte>& block, Take&& take) {
     const std::size_t per_block = std::max<std::size_t>(1, kReadBlock / record_length);
-    std::vector<std::byte> block;
     for (std::uint64_t done = 0; done < file.count;) {
         const auto n =
             static_cast<std::size_t>(std::min<std::uint64_t>(per_block, file.count - done));
@@ -99,16 +99,9 @@ Problem each_block(PointFile& file, std::size_t record_length, const std::string
     return std::nullopt;
 }
 
-// A record's X, Y, Z, the first three fields of every point format.
-std::array<std::int32_t, 3> xyz(std::span<const std::byte> records, std::size_t at) {
-    return {korvane::get_le<std::int32_t>(records, at),
-            korvane::get_le<std::int32_t>(records, at + 4),
-            korvane::get_le<std::int32_t>(records, at + 8)};
-}
-
 class Builder {
   public:
-    Builder(const OctreeBuild& build, const NodeSink& sink, const std::function<Problem()>& go_on,
+    Builder(const OctreeBuild& build, const PieceSink& sink, const std::function<Problem()>& go_on,
             korvane::FileSystem& fs)
         : b_(build), sink_(sink), go_on_(go_on), fs_(fs) {}
 
@@ -120,26 +113,16 @@ class Builder {
     }
 
   private:
-    // The subtree read whole and built in memory.
+    // The subtree read whole, to be built in memory.
     Problem in_memory(const VoxelKey& head, PointFile& file) {
-        const std::size_t length = b_.record_length;
-        const auto count = static_cast<std::size_t>(file.count);
-        // The buffers of the subtree before kept for the next: fresh pages cost more than bytes.
-        if (records_.size() < count * length) records_.resize(count * length);
-        const std::span<std::byte> records(records_.data(), count * length);
+        OctreePiece piece{head, true, {}};
+        piece.records.resize(static_cast<std::size_t>(file.count) * b_.record_length);
         errno = 0;
-        if (korvane::read_full(fs_, file.fd.get(), records, static_cast<off_t>(file.at)) !=
-            static_cast<ssize_t>(records.size()))
+        if (korvane::read_full(fs_, file.fd.get(), piece.records, static_cast<off_t>(file.at)) !=
+            static_cast<ssize_t>(piece.records.size()))
             return temporary_failure(b_.temp_dir);
         file.fd.reset();
-        cells_.resize(count);
-        for (std::size_t i = 0; i < count; ++i) cells_[i] = b_.cells(xyz(records, i * length));
-        Problem failed;
-        build_octree(cells_, b_.rules, head, [&](const OctreeNode& node) {
-            failed = sink_(node.key, records, node.points);
-            return !failed;
-        });
-        return failed;
+        return sink_(std::move(piece));
     }
 
     // The node's sample kept as the points stream past, the rest written to its children's
@@ -148,21 +131,25 @@ class Builder {
         const std::size_t length = b_.record_length;
         NodeSampler sampler(head, b_.rules);
         std::vector<std::byte> kept;
-        std::array<ChildFile, 8> children;
-        const Problem read = each_block(
-            file, length, b_.temp_dir, fs_, [&](std::span<const std::byte> block) -> Problem {
-                if (Problem p = go_on_()) return p;
-                for (std::size_t at = 0; at < block.size(); at += length) {
-                    const auto record = block.subspan(at, length);
-                    const int octant = sampler.place(b_.cells(xyz(record, 0)));
-                    if (octant == NodeSampler::kKept)
-                        kept.insert(kept.end(), record.begin(), record.end());
-                    else if (Problem p = children[static_cast<std::size_t>(octant)].add(
-                                 record, b_.temp_dir, fs_))
-                        return p;
-                }
-                return std::nullopt;
-            });
+        std::array<ChildFile, 8> children = {ChildFile(buffers_[0]), ChildFile(buffers_[1]),
+                                             ChildFile(buffers_[2]), ChildFile(buffers_[3]),
+                                             ChildFile(buffers_[4]), ChildFile(buffers_[5]),
+                                             ChildFile(buffers_[6]), ChildFile(buffers_[7])};
+        const Problem read =
+            each_block(file, length, b_.temp_dir, fs_, block_,
+                       [&](std::span<const std::byte> block) -> Problem {
+                           if (Problem p = go_on_()) return p;
+                           for (std::size_t at = 0; at < block.size(); at += length) {
+                               const auto record = block.subspan(at, length);
+                               const int octant = sampler.place(b_.cells(record));
+                               if (octant == NodeSampler::kKept)
+                                   kept.insert(kept.end(), record.begin(), record.end());
+                               else if (Problem p = children[static_cast<std::size_t>(octant)].add(
+                                            record, b_.temp_dir, fs_))
+                                   return p;
+                           }
+                           return std::nullopt;
+                       });
         if (read) return read;
         file.fd.reset();
         std::array<PointFile, 8> below;
@@ -170,8 +157,7 @@ class Builder {
             if (Problem p = children[o].flush(b_.temp_dir, fs_)) return p;
             below[o] = children[o].take();
         }
-        if (Problem p = sink_(head, kept, {})) return p;
-        kept = {};
+        if (Problem p = sink_(OctreePiece{head, false, std::move(kept)})) return p;
         for (std::size_t o = 0; o < 8; ++o)
             if (below[o].count != 0)
                 if (Problem p = subtree(head.child(static_cast<int>(o)), std::move(below[o])))
@@ -180,11 +166,12 @@ class Builder {
     }
 
     const OctreeBuild& b_;
-    const NodeSink& sink_;
+    const PieceSink& sink_;
     const std::function<Problem()>& go_on_;
     korvane::FileSystem& fs_;
-    std::vector<std::byte> records_;
-    std::vector<OctreeCell> cells_;
+    // Kept from split to split: fresh pages cost more than the bytes they hold.
+    std::vector<std::byte> block_;
+    std::array<std::vector<std::byte>, 8> buffers_;
 };
 
 }  // namespace
@@ -205,8 +192,9 @@ Result<std::optional<std::array<double, 6>>> scan_box(PointFile& file, const Rec
         box[a] = std::numeric_limits<double>::infinity();
         box[a + 3] = -std::numeric_limits<double>::infinity();
     }
+    std::vector<std::byte> block;
     const Problem p = each_block(
-        file, grid.record_length, dir, fs, [&](std::span<const std::byte> block) -> Problem {
+        file, grid.record_length, dir, fs, block, [&](std::span<const std::byte> block) -> Problem {
             for (std::size_t at = 0; at < block.size(); at += grid.record_length) {
                 const std::array<double, 3> q =
                     grid.real_point(block.subspan(at, grid.record_length));
@@ -221,8 +209,8 @@ Result<std::optional<std::array<double, 6>>> scan_box(PointFile& file, const Rec
     return std::optional(box);
 }
 
-Problem build_octree_nodes(PointFile file, const OctreeBuild& build, const NodeSink& sink,
-                           const std::function<Problem()>& go_on, korvane::FileSystem& fs) {
+Problem build_octree_pieces(PointFile file, const OctreeBuild& build, const PieceSink& sink,
+                            const std::function<Problem()>& go_on, korvane::FileSystem& fs) {
     if (file.count == 0) return std::nullopt;
     Builder builder(build, sink, go_on, fs);
     return builder.subtree(VoxelKey{}, std::move(file));

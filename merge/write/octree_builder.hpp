@@ -38,15 +38,15 @@ struct RecordGrid {
     std::array<double, 3> real_point(std::span<const std::byte> record) const;
 };
 
-// The memory a subtree built in memory takes per point beyond its record: its cell and the
-// node lists' indices, with room for their growth.
+// The memory a subtree built in memory takes per point beyond its record: its cell, the node
+// lists' indices with room for their growth, and its node's records gathered.
 inline constexpr std::uint64_t kOctreeBytesPerPoint = 32;
 
-// The most memory a subtree built in memory may take under a budget of `memory`: half of it, and
-// never more than 16 MiB, the size that measured fastest (larger subtrees, split as their points
-// stream past, cost less than built whole).
+// The most memory a subtree built in memory may take under a budget of `memory`: an eighth of it,
+// and never more than 16 MiB, the size that measured fastest (larger subtrees, split as their
+// points stream past, cost less than built whole).
 inline std::uint64_t subtree_memory(std::uint64_t memory) {
-    return std::min(memory / 2, std::uint64_t{16} << 20);
+    return std::min(memory / 8, std::uint64_t{16} << 20);
 }
 
 // Whether `count` points of `record_length` bytes go through a temporary file on their way to
@@ -58,17 +58,23 @@ inline bool octree_needs_files(std::uint64_t count, std::uint16_t record_length,
 
 struct OctreeBuild {
     OctreeRules rules;
-    CellMapper cells;
+    CellMapper cells;  // of the records' X, Y, Z
     std::uint16_t record_length = 0;
     std::uint64_t subtree_memory = 0;  // the most that one subtree built in memory may take
     std::string temp_dir;              // where the temporary files go: a directory
 };
 
-// Takes a node's key and records, in input order: those of `records` that `picks` numbers, or all
-// of them when `picks` is empty. A failure stops the build.
-using NodeSink =
-    std::function<Problem(const korvane::laz::VoxelKey&, std::span<const std::byte> records,
-                          std::span<const std::uint32_t> picks)>;
+// A piece of the octree, in the output's order: the records of one node (a split node's sample),
+// or the records that reach the head of a subtree small enough to be built in memory, which the
+// taker builds into its nodes.
+struct OctreePiece {
+    korvane::laz::VoxelKey head;
+    bool subtree = false;
+    std::vector<std::byte> records;  // in input order
+};
+
+// Takes each piece; a failure stops the build.
+using PieceSink = std::function<Problem(OctreePiece)>;
 
 // The box (min x y z, max x y z) of the points in `file` (in the temporary directory `dir`), read
 // through once; nothing when it holds none.
@@ -76,10 +82,10 @@ Result<std::optional<std::array<double, 6>>> scan_box(PointFile& file, const Rec
                                                       const std::string& dir,
                                                       korvane::FileSystem& fs);
 
-// Builds the octree of the points in `file` (which it takes, and closes), giving each node to
+// Builds the octree of the points in `file` (which it takes, and closes), giving its pieces to
 // `sink` depth first. `go_on` is asked between blocks of points: a failure it gives stops the
 // build.
-Problem build_octree_nodes(PointFile file, const OctreeBuild& build, const NodeSink& sink,
-                           const std::function<Problem()>& go_on, korvane::FileSystem& fs);
+Problem build_octree_pieces(PointFile file, const OctreeBuild& build, const PieceSink& sink,
+                            const std::function<Problem()>& go_on, korvane::FileSystem& fs);
 
 }  // namespace quillet
