@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <regex>
 
 #include "byte_fields.hpp"
 #include "copc_merge_fixture.hpp"
@@ -248,6 +249,18 @@ TEST_F(CopcMerge, StagingDirectory) {
         const testing_support::ChildResult r = testing_support::run_quillet_in(dir_, args, options);
         EXPECT_EQ(r.exit_status, row.status) << r.out;
         EXPECT_NE((plan.out + r.out).find(row.message), std::string::npos) << plan.out << r.out;
+        if (row.status == 0) {
+            // The plan: 2,000 records of 30 bytes, the cube that the header's box gives, one
+            // level (one leaf), the default budget.
+            const std::regex line(
+                "Cloud optimised LAZ: the points staged as LAS in stage \\(60000 bytes\\), then an "
+                "octree of 128 cells a side per node and at most 100000 points a leaf, in a cube "
+                "of half size [0-9.]+ centred on [0-9.-]+ [0-9.-]+ [0-9.-]+, about 1 level deep, "
+                "each node one chunk, built in at most 1073741824 bytes of memory\n");
+            if (row.message.find("beside") == std::string::npos) {
+                EXPECT_TRUE(std::regex_search(plan.out, line)) << plan.out;
+            }
+        }
         EXPECT_EQ(std::filesystem::exists(dir_ / "m.copc.laz"), row.status == 0);
         EXPECT_TRUE(std::filesystem::is_empty(dir_ / "stage")) << "a staged file is left";
         const std::vector<std::string> left =

@@ -167,27 +167,31 @@ std::optional<std::array<double, 6>> headers_box(std::span<const InputDescriptio
 }
 
 // What the merge says of a cloud optimised output: where its points are staged and the space
-// they take there, the octree's rules and likely depth (from the inputs' header boxes), and the
-// memory it is built in.
+// they take there, the octree's rules, cube and likely depth (from the inputs' header boxes), and
+// the memory it is built in.
 void tell_octree(std::span<const InputDescription> inputs, const OutputSchema& schema,
                  std::uint64_t points, const MergeRequest& request, const MergeEvents& events) {
     const OctreeRules rules;
     const std::optional<std::array<double, 6>> box = headers_box(inputs);
     double min_half = 0;
     for (const double scale : schema.scale) min_half = std::max(min_half, scale);
-    int depth = 0;
-    if (box) depth = estimate_octree_depth(*box, points, octree_cube(*box, min_half), rules);
+    // The cube the header boxes give (that of the points themselves once they are staged).
+    const OctreeCube cube = octree_cube(box.value_or(std::array<double, 6>{}), min_half);
+    const int depth = box ? estimate_octree_depth(*box, points, cube, rules) : 0;
     const std::uint64_t staged = points * schema.record_length;
     const bool in_memory = !octree_needs_files(points, schema.record_length, request.memory);
     const std::string dir = staging_dir(request);
     events.inform(say("Cloud optimised LAZ: the points staged as LAS %s%s (%llu bytes%s), then "
-                      "an octree of %d cells a side per node and at most %u points a leaf, "
-                      "about %d levels deep, each node one chunk, built in at most %llu bytes "
-                      "of memory\n",
+                      "an octree of %d cells a side per node and at most %u points a leaf, in a "
+                      "cube of half size %.10g centred on %.10g %.10g %.10g, about %d level%s "
+                      "deep, each node "
+                      "one chunk, built in at most %llu bytes of memory\n",
                       dir.empty() ? "beside the output" : "in ", dir.c_str(),
                       static_cast<unsigned long long>(staged),
                       in_memory ? "" : ", and as much again while the octree is built", kCopcCells,
-                      rules.leaf_points, depth + 1, static_cast<unsigned long long>(request.memory))
+                      rules.leaf_points, cube.half_size, cube.centre[0], cube.centre[1],
+                      cube.centre[2], depth + 1, depth == 0 ? "" : "s",
+                      static_cast<unsigned long long>(request.memory))
                       .text);
 }
 
