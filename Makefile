@@ -41,7 +41,7 @@ test-sanitize:
 # encode on it, the merges of tiles on other grids, interrupts of a parallel merge, the C
 # interface's two merges at once, the cloud optimised output's nodes coded on every core, the -o
 # form's progress) under ThreadSanitizer; only their programs are built.
-TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine|MergeApi|CopcMerge|CopcTemporaryFiles|OutputForm
+TSAN_TESTS ?= ChunkPipeline|LazCoding|GridMerge|RunningMerge|LazMerge|CommandLine|MergeApi|CopcMerge.SameBytes|CopcTemporaryFiles|OutputForm
 TSAN_TARGETS ?= chunk_pipeline_test laz_coding_merge_test grid_merge_test interrupt_test copc_temporary_files_test \
 	laz_merge_test command_line_test merge_api_test copc_merge_test output_form_test
 test-tsan:
