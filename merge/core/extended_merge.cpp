@@ -242,7 +242,8 @@ Result<std::uint64_t> merge(const MergeRequest& request, const MergeEvents& even
     summarise_plan(inputs, *plan, summary);
     const Result<Total> total = check_extended_total(inputs, *plan);
     if (!total) return total.problem();
-    // The octree numbers its points in 32 bits, and holds them all in memory.
+    // Not tried yet: a node at the deepest level could then hold more points than a hierarchy
+    // entry's 32-bit count, and a test at that size takes too long.
     if (*form == OutputForm::Copc && total->points > std::numeric_limits<std::uint32_t>::max())
         return refused(
             say("\nA cloud optimised output of more than 4,294,967,295 points is not "

@@ -50,7 +50,7 @@ struct CopcSettings {
 Problem write_copc(StagedPoints staged, const std::string& output, const CopcSettings& settings,
                    const MergeEvents& events, korvane::FileSystem& fs);
 
-// The hierarchy of `nodes` (in key order) whose chunks start at `chunk_offsets`, as pages: each
+// The hierarchy of `nodes` (in any order, each with its chunk's offset), as pages: each
 // page holds a node and its descendants down to three levels below it, and one child page entry
 // for each node three levels below that has descendants, its own entry heading that child page.
 // Laid out from `at` (the file offset of the first page): the root page first. The pages' bytes
