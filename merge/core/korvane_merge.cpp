@@ -98,24 +98,19 @@ korvane_status korvane_merge_set_option(korvane_merge* m, const char* name, cons
     return guarded(m, [&] {
         const std::string_view option = name == nullptr ? "" : name;
         const std::string_view text = value == nullptr ? "" : value;
-        if (option == "threads") {
-            const std::optional<unsigned> n = quillet::thread_count_of(text);
-            if (!n) {
-                const std::string refusal = quillet::thread_count_refusal(text);
-                return invalid(m, say("\n%s\n", refusal.c_str()));
-            }
-            m->request.threads = *n;
+        // A value that the option's parser takes, or its refusal.
+        const auto set = [&](const auto& parsed, std::string (*refusal)(std::string_view),
+                             auto& into) {
+            if (!parsed) return invalid(m, say("\n%s\n", refusal(text).c_str()));
+            into = *parsed;
             return settle(m, KORVANE_OK);
-        }
-        if (option == "memory") {
-            const std::optional<std::uint64_t> n = quillet::memory_size_of(text);
-            if (!n) {
-                const std::string refusal = quillet::memory_size_refusal(text);
-                return invalid(m, say("\n%s\n", refusal.c_str()));
-            }
-            m->request.memory = *n;
-            return settle(m, KORVANE_OK);
-        }
+        };
+        if (option == "threads")
+            return set(quillet::thread_count_of(text), quillet::thread_count_refusal,
+                       m->request.threads);
+        if (option == "memory")
+            return set(quillet::memory_size_of(text), quillet::memory_size_refusal,
+                       m->request.memory);
         if (option == "temp-dir") {
             m->request.temp_dir = text;
             return settle(m, KORVANE_OK);

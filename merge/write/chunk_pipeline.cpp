@@ -1,6 +1,5 @@
 #include "write/chunk_pipeline.hpp"
 
-#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -195,70 +194,20 @@ unsigned default_thread_count() {
     return std::clamp(n, 1u, kMaxThreads);
 }
 
-ChunkPipeline::ChunkPipeline(unsigned threads) : limit_(2 * std::size_t{threads}) {
-    if (threads <= 1) {
-        own_coders_ = std::make_unique<ChunkCoders>();
-        return;
-    }
-    // Workers start with these signals blocked: they inherit the mask of the thread that makes
-    // them, which gets its own back once they run.
-    const sigset_t blocked = merge_ending_signals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work_loop(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
+ChunkPipeline::ChunkPipeline(unsigned threads) : tasks_(threads) {}
 
-ChunkPipeline::~ChunkPipeline() {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    ready_.notify_all();
-    for (std::thread& t : workers_) t.join();
-}
+ChunkPipeline::~ChunkPipeline() = default;
 
 void ChunkPipeline::give(ChunkWork work) {
-    if (workers_.empty()) {
-        std::promise<ChunkResult> done;
-        done.set_value(own_coders_->run(work));
-        results_.push_back(done.get_future());
-        return;
-    }
-    Job job{std::move(work), {}};
-    results_.push_back(job.result.get_future());
-    {
-        const std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-    }
-    ready_.notify_one();
+    tasks_.give([work = std::move(work)](ChunkCoders& coders) mutable { return coders.run(work); });
 }
 
 void ChunkPipeline::give_done(ChunkResult result) {
-    std::promise<ChunkResult> done;
-    done.set_value(std::move(result));
-    results_.push_back(done.get_future());
+    tasks_.give_done(std::move(result));
 }
 
 ChunkResult ChunkPipeline::take() {
-    ChunkResult r = results_.front().get();
-    results_.pop_front();
-    return r;
-}
-
-void ChunkPipeline::work_loop() {
-    ChunkCoders coders;
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (stopping_) return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-        }
-        job.result.set_value(coders.run(job.work));
-    }
+    return tasks_.take();
 }
 
 }  // namespace quillet

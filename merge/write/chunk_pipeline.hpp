@@ -6,20 +6,16 @@
 // work is done as it is given.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "laz/chunk_table_coder.hpp"
 #include "laz/laszip_record.hpp"
+#include "write/ordered_tasks.hpp"
 #include "write/record_transform.hpp"
 
 namespace quillet {
@@ -67,6 +63,7 @@ std::string thread_count_refusal(std::string_view text);
 
 class ChunkCoders;
 
+// Chunks coded on worker threads, each with its own coders, taken back in the order given.
 class ChunkPipeline {
   public:
     explicit ChunkPipeline(unsigned threads);
@@ -76,8 +73,8 @@ class ChunkPipeline {
 
     // Whether the work in flight has reached the bound (two pieces per thread), at which the
     // caller takes a result before it gives more: memory stays fixed.
-    bool full() const { return results_.size() >= limit_; }
-    bool empty() const { return results_.empty(); }
+    bool full() const { return tasks_.full(); }
+    bool empty() const { return tasks_.empty(); }
 
     void give(ChunkWork work);
     // A result that needs no work (records read from a LAS file), in its place in the order.
@@ -86,20 +83,7 @@ class ChunkPipeline {
     ChunkResult take();
 
   private:
-    struct Job {
-        ChunkWork work;
-        std::promise<ChunkResult> result;
-    };
-    void work_loop();
-
-    std::size_t limit_;
-    std::unique_ptr<ChunkCoders> own_coders_;       // without workers: the caller's thread codes
-    std::deque<std::future<ChunkResult>> results_;  // in the order the work was given
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<Job> jobs_;  // given and not yet taken by a worker
-    bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    OrderedTasks<ChunkResult, ChunkCoders> tasks_;
 };
 
 }  // namespace quillet

@@ -153,25 +153,31 @@ namespace {
 // The staged header's grid and the cube around its points: the header's box (zeros, as merged
 // headers state it) when it has none.
 struct Placed {
-    RecordGrid grid;
+    std::array<double, 3> scale{}, offset{};
     OctreeCube cube;
 };
 Result<Placed> place_points(StagedPoints& s, const std::string& dir, korvane::FileSystem& fs) {
+    const Result<std::optional<std::array<std::int32_t, 6>>> extent =
+        scan_extent(s.records, s.record_length, dir, fs);
+    if (!extent) return extent.problem();
     Placed p;
-    p.grid.record_length = s.record_length;
     double min_half = 0;
     std::array<double, 6> box{};
     for (std::size_t a = 0; a < 3; ++a) {
-        p.grid.scale[a] = read_field(s.head, header::kScale, a);
-        p.grid.offset[a] = read_field(s.head, header::kOffset, a);
-        min_half = std::max(min_half, p.grid.scale[a]);
+        p.scale[a] = read_field(s.head, header::kScale, a);
+        p.offset[a] = read_field(s.head, header::kOffset, a);
+        min_half = std::max(min_half, p.scale[a]);
         box[a] = read_field(s.head, header::kBox, 2 * a + 1);
         box[a + 3] = read_field(s.head, header::kBox, 2 * a);
+        if (!*extent) continue;
+        // The real coordinates of the least and greatest stored values (either way round: a
+        // scale may be negative).
+        const double low = p.offset[a] + p.scale[a] * (**extent)[a];
+        const double high = p.offset[a] + p.scale[a] * (**extent)[a + 3];
+        box[a] = std::min(low, high);
+        box[a + 3] = std::max(low, high);
     }
-    const Result<std::optional<std::array<double, 6>>> scanned =
-        scan_box(s.records, p.grid, dir, fs);
-    if (!scanned) return scanned.problem();
-    p.cube = octree_cube(scanned->value_or(box), min_half);
+    p.cube = octree_cube(box, min_half);
     return p;
 }
 
@@ -208,7 +214,6 @@ Problem write_copc(StagedPoints s, const std::string& output, const CopcSettings
     };
 
     // Every node one layered chunk, coded on every core, written in the order the nodes come.
-    // The records in flight are held to an eighth of the budget, the subtree in memory to half.
     std::vector<CopcEntry> entries;
     std::vector<korvane::LazChunk> table;
     double gps_min = std::numeric_limits<double>::infinity(), gps_max = -gps_min;
@@ -217,8 +222,7 @@ Problem write_copc(StagedPoints s, const std::string& output, const CopcSettings
     // held to a quarter of the budget; one is always let through.
     const std::uint64_t in_flight_limit = settings.memory / 4;
     {
-        const CellMapper cells(cube, placed->grid.scale, placed->grid.offset,
-                               settings.rules.max_depth);
+        const CellMapper cells(cube, placed->scale, placed->offset, settings.rules.max_depth);
         OrderedTasks<CodedPiece> coders(settings.threads);
         std::deque<std::uint64_t> sizes;  // of the pieces in flight
         std::uint64_t in_flight = 0;
@@ -248,21 +252,21 @@ Problem write_copc(StagedPoints s, const std::string& output, const CopcSettings
             const std::uint64_t points = piece.records.size() / s.record_length;
             const std::uint64_t size =
                 piece.records.size() + (piece.subtree ? points * kOctreeBytesPerPoint : 0);
-            while (coders.size() != 0 && (coders.size() >= 2 * std::size_t{settings.threads} ||
-                                          in_flight + size > in_flight_limit))
+            while (!coders.empty() && (coders.full() || in_flight + size > in_flight_limit))
                 if (Problem p = take()) return p;
             sizes.push_back(size);
             in_flight += size;
-            coders.give([&rules = settings.rules, &cells, &laszip, piece = std::move(piece)] {
-                return code_piece(piece, rules, cells, laszip, kGpsTimeAt);
-            });
+            coders.give(
+                [&rules = settings.rules, &cells, &laszip, piece = std::move(piece)](NoTaskState&) {
+                    return code_piece(piece, rules, cells, laszip, kGpsTimeAt);
+                });
             return std::nullopt;
         };
         const OctreeBuild build{settings.rules, cells, s.record_length,
                                 subtree_memory(settings.memory), settings.temp_dir};
         if (Problem p = build_octree_pieces(std::move(s.records), build, sink, cancelled_now, fs))
             return p;
-        while (coders.size() != 0)
+        while (!coders.empty())
             if (Problem p = take()) return p;
     }
     if (entries.empty()) gps_min = gps_max = 0;

@@ -176,37 +176,29 @@ class Builder {
 
 }  // namespace
 
-std::array<double, 3> RecordGrid::real_point(std::span<const std::byte> record) const {
-    std::array<double, 3> p{};
-    for (std::size_t a = 0; a < 3; ++a)
-        p[a] = offset[a] + scale[a] * korvane::get_le<std::int32_t>(record, 4 * a);
-    return p;
-}
-
-Result<std::optional<std::array<double, 6>>> scan_box(PointFile& file, const RecordGrid& grid,
-                                                      const std::string& dir,
-                                                      korvane::FileSystem& fs) {
-    if (file.count == 0) return std::optional<std::array<double, 6>>{};
-    std::array<double, 6> box{};
+Result<std::optional<std::array<std::int32_t, 6>>> scan_extent(PointFile& file,
+                                                               std::uint16_t record_length,
+                                                               const std::string& dir,
+                                                               korvane::FileSystem& fs) {
+    if (file.count == 0) return std::optional<std::array<std::int32_t, 6>>{};
+    std::array<std::int32_t, 6> extent{};
     for (std::size_t a = 0; a < 3; ++a) {
-        box[a] = std::numeric_limits<double>::infinity();
-        box[a + 3] = -std::numeric_limits<double>::infinity();
+        extent[a] = std::numeric_limits<std::int32_t>::max();
+        extent[a + 3] = std::numeric_limits<std::int32_t>::min();
     }
-    std::vector<std::byte> block;
+    std::vector<std::byte> buffer;
     const Problem p = each_block(
-        file, grid.record_length, dir, fs, block, [&](std::span<const std::byte> block) -> Problem {
-            for (std::size_t at = 0; at < block.size(); at += grid.record_length) {
-                const std::array<double, 3> q =
-                    grid.real_point(block.subspan(at, grid.record_length));
+        file, record_length, dir, fs, buffer, [&](std::span<const std::byte> block) -> Problem {
+            for (std::size_t at = 0; at < block.size(); at += record_length)
                 for (std::size_t a = 0; a < 3; ++a) {
-                    box[a] = std::min(box[a], q[a]);
-                    box[a + 3] = std::max(box[a + 3], q[a]);
+                    const auto v = korvane::get_le<std::int32_t>(block, at + 4 * a);
+                    extent[a] = std::min(extent[a], v);
+                    extent[a + 3] = std::max(extent[a + 3], v);
                 }
-            }
             return std::nullopt;
         });
     if (p) return *p;
-    return std::optional(box);
+    return std::optional(extent);
 }
 
 Problem build_octree_pieces(PointFile file, const OctreeBuild& build, const PieceSink& sink,

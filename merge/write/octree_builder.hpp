@@ -31,13 +31,6 @@ struct PointFile {
     std::uint64_t count = 0;
 };
 
-// What turns a record's X, Y, Z into real coordinates, and the record's length.
-struct RecordGrid {
-    std::array<double, 3> scale{}, offset{};
-    std::uint16_t record_length = 0;
-    std::array<double, 3> real_point(std::span<const std::byte> record) const;
-};
-
 // The memory a subtree built in memory takes per point beyond its record: its cell, the node
 // lists' indices with room for their growth, and its node's records gathered.
 inline constexpr std::uint64_t kOctreeBytesPerPoint = 32;
@@ -76,11 +69,13 @@ struct OctreePiece {
 // Takes each piece; a failure stops the build.
 using PieceSink = std::function<Problem(OctreePiece)>;
 
-// The box (min x y z, max x y z) of the points in `file` (in the temporary directory `dir`), read
-// through once; nothing when it holds none.
-Result<std::optional<std::array<double, 6>>> scan_box(PointFile& file, const RecordGrid& grid,
-                                                      const std::string& dir,
-                                                      korvane::FileSystem& fs);
+// The extent of the records in `file` (in the temporary directory `dir`): the least and the
+// greatest X, Y, Z as stored (min x y z, max x y z), read through once; nothing when it holds
+// none.
+Result<std::optional<std::array<std::int32_t, 6>>> scan_extent(PointFile& file,
+                                                               std::uint16_t record_length,
+                                                               const std::string& dir,
+                                                               korvane::FileSystem& fs);
 
 // Builds the octree of the points in `file` (which it takes, and closes), giving its pieces to
 // `sink` depth first. `go_on` is asked between blocks of points: a failure it gives stops the

@@ -1,16 +1,20 @@
 // Tasks run on worker threads, their results taken back in the order the tasks were given,
 // whichever thread ran them, so that what is written from them never depends on the number of
 // threads. A task owns its input and gives back a value: it touches no file and shares no state
-// but the queue. With one thread no worker is started and each task runs as it is given.
+// but the queue; it may use its thread's own `State` (coders made once and used again). With one
+// thread no worker is started and each task runs as it is given.
 #pragma once
+
+#include <pthread.h>
 
 #include <condition_variable>
 #include <csignal>
 #include <deque>
-#include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillet {
@@ -19,11 +23,16 @@ namespace quillet {
 // handler removes the temporary file; worker threads start with them blocked.
 sigset_t merge_ending_signals();
 
-template <typename Result>
+struct NoTaskState {};
+
+template <typename Result, typename State = NoTaskState>
 class OrderedTasks {
   public:
-    explicit OrderedTasks(unsigned threads) {
-        if (threads <= 1) return;
+    explicit OrderedTasks(unsigned threads) : limit_(2 * std::size_t{threads}) {
+        if (threads <= 1) {
+            own_state_ = std::make_unique<State>();
+            return;
+        }
         // Workers inherit the mask of the thread that makes them, which gets its own back.
         const sigset_t blocked = merge_ending_signals();
         sigset_t previous;
@@ -42,14 +51,18 @@ class OrderedTasks {
     OrderedTasks(const OrderedTasks&) = delete;
     OrderedTasks& operator=(const OrderedTasks&) = delete;
 
-    // Tasks given and not yet taken back.
-    std::size_t size() const { return results_.size(); }
+    // Whether the tasks in flight have reached the bound (two per thread), at which the caller
+    // takes a result before it gives more: memory stays fixed.
+    bool full() const { return results_.size() >= limit_; }
+    bool empty() const { return results_.empty(); }
 
-    void give(std::function<Result()> task) {
-        std::packaged_task<Result()> job(std::move(task));
+    // `task(State&)` gives a Result.
+    template <typename Task>
+    void give(Task&& task) {
+        std::packaged_task<Result(State&)> job(std::forward<Task>(task));
         results_.push_back(job.get_future());
         if (workers_.empty()) {
-            job();
+            job(*own_state_);
             return;
         }
         {
@@ -59,7 +72,14 @@ class OrderedTasks {
         ready_.notify_one();
     }
 
-    // The result of the oldest task given; waits for it. Not to be called when size() is 0.
+    // A result that needs no work, in its place in the order.
+    void give_done(Result result) {
+        std::promise<Result> done;
+        done.set_value(std::move(result));
+        results_.push_back(done.get_future());
+    }
+
+    // The result of the oldest task given; waits for it. Not to be called when empty().
     Result take() {
         Result r = results_.front().get();
         results_.pop_front();
@@ -68,8 +88,9 @@ class OrderedTasks {
 
   private:
     void work_loop() {
+        State state;
         for (;;) {
-            std::packaged_task<Result()> job;
+            std::packaged_task<Result(State&)> job;
             {
                 std::unique_lock lock(mutex_);
                 ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
@@ -77,14 +98,16 @@ class OrderedTasks {
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
             }
-            job();
+            job(state);
         }
     }
 
+    std::size_t limit_;
+    std::unique_ptr<State> own_state_;         // without workers: the caller's thread's
     std::deque<std::future<Result>> results_;  // in the order the tasks were given
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<std::packaged_task<Result()>> jobs_;  // given and not yet started
+    std::deque<std::packaged_task<Result(State&)>> jobs_;  // given and not yet started
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };
